@@ -1,0 +1,31 @@
+# Entry points for newcomers and CI. `make test` works on a fresh Debian 12 machine.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all deps configure build test run bench clean
+
+all: build
+
+deps:
+	./scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Until the main window exists, `make run` builds and checks everything.
+run: test
+
+bench:
+	./scripts/install-deps.sh --bench
+	cmake --preset bench
+	cmake --build build-bench -j $(JOBS)
+	@echo "benchmarks built in build-bench/bench; see bench/README.md"
+
+clean:
+	rm -rf $(BUILD) build-bench build-asan

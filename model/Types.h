@@ -1,0 +1,38 @@
+// Shared value types of the model: growable arrays, the platform's rectangle and point, the one
+// exception type, and the rounding every real-to-integer conversion uses.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using TIntVector = std::vector<int32_t>;
+using TVector = std::vector<double>;
+using TBoolVector = std::vector<bool>;
+using TMatrix = std::vector<TVector>;
+
+// Right and Bottom are exclusive.
+struct TRect {
+    int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int32_t Width() const { return Right - Left; }
+    int32_t Height() const { return Bottom - Top; }
+};
+
+struct TPoint {
+    int32_t X = 0, Y = 0;
+    friend bool operator==(const TPoint&, const TPoint&) = default;
+};
+
+// The model's errors ("Stream Read Error", a bitmap that cannot be read, ...).
+class TOrvixError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Round to nearest, ties to even (the default floating-point rounding mode).
+inline int32_t RoundEven(double v)
+{
+    return static_cast<int32_t>(std::nearbyint(v));
+}
