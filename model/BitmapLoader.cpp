@@ -1,0 +1,134 @@
+#include "BitmapLoader.h"
+
+#include "Types.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <array>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+uint32_t U32(const QByteArray& b, qsizetype at)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | uint8_t(b[at + i]);
+    return v;
+}
+
+uint16_t U16(const QByteArray& b, qsizetype at)
+{
+    return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8));
+}
+
+// Writes decoded palette indexes into a black image, row by row as the stream orders them.
+struct TRlePainter {
+    QImage& image;
+    const std::array<uint32_t, 256>& palette;
+    int32_t x = 0, row = 0; // row counts from the first row of the stream
+    bool bottomUp = true;
+
+    void Put(uint8_t index)
+    {
+        if (x < image.width() && row < image.height()) {
+            const int y = bottomUp ? image.height() - 1 - row : row;
+            reinterpret_cast<uint32_t*>(image.scanLine(y))[x] = palette[index];
+        }
+        ++x;
+    }
+};
+
+// A stream that ends early or jumps with a delta leaves the pixels it never reached black.
+void DecodeRleStream(const uint8_t* p, const uint8_t* end, bool rle4, TRlePainter& out)
+{
+    while (end - p >= 2 && out.row < out.image.height()) {
+        const uint8_t count = p[0], value = p[1];
+        p += 2;
+        if (count > 0) {
+            for (int i = 0; i < count; ++i)
+                out.Put(rle4 ? ((i & 1) ? value & 15 : value >> 4) : value);
+            continue;
+        }
+        if (value == 0) { // end of line
+            out.x = 0;
+            ++out.row;
+        } else if (value == 1) { // end of bitmap
+            return;
+        } else if (value == 2) { // delta: the skipped pixels stay black
+            if (end - p < 2)
+                return;
+            out.x += p[0];
+            out.row += p[1];
+            p += 2;
+        } else { // absolute run of `value` pixels, padded to a 16-bit boundary
+            const int n = value;
+            const qsizetype bytes = rle4 ? (n + 1) / 2 : n;
+            const qsizetype padded = (bytes + 1) & ~qsizetype(1);
+            if (end - p < bytes)
+                return;
+            for (int i = 0; i < n; ++i)
+                out.Put(rle4 ? ((i & 1) ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]);
+            p += std::min(padded, qsizetype(end - p));
+        }
+    }
+}
+
+} // namespace
+
+QImage DecodeRleBitmap(const QByteArray& file)
+{
+    if (file.size() < 54 || file[0] != 'B' || file[1] != 'M')
+        return {};
+    const uint32_t offBits = U32(file, 10), infoSize = U32(file, 14);
+    if (infoSize < 40 || 14 + qsizetype(infoSize) > file.size())
+        return {};
+    const int32_t width = int32_t(U32(file, 18)), height = int32_t(U32(file, 22));
+    const uint16_t bitCount = U16(file, 28);
+    const uint32_t compression = U32(file, 30), clrUsed = U32(file, 46);
+    const bool rle8 = compression == 1 && bitCount == 8, rle4 = compression == 2 && bitCount == 4;
+    if (!(rle8 || rle4) || width <= 0 || height == 0 || height == INT32_MIN || offBits >= uint32_t(file.size()))
+        return {};
+    const uint32_t maxColours = 1u << bitCount;
+    const uint32_t colours = clrUsed == 0 || clrUsed > maxColours ? maxColours : clrUsed;
+    const qsizetype paletteAt = 14 + infoSize;
+    if (paletteAt + qsizetype(colours) * 4 > file.size())
+        return {};
+    std::array<uint32_t, 256> palette{}; // indexes beyond the palette show black
+    for (uint32_t i = 0; i < colours; ++i)
+        palette[i] = 0xff000000u | (U32(file, paletteAt + 4 * i) & 0xffffffu);
+    for (uint32_t i = colours; i < 256; ++i)
+        palette[i] = 0xff000000u;
+
+    QImage image(width, std::abs(height), QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    image.fill(0xff000000u);
+    TRlePainter painter{image, palette};
+    painter.bottomUp = height > 0;
+    const auto* data = reinterpret_cast<const uint8_t*>(file.constData());
+    DecodeRleStream(data + offBits, data + file.size(), rle4, painter);
+    return image;
+}
+
+QImage LoadBitmapFile(const QString& fname)
+{
+    // Camera photographs exceed Qt's default 256 MiB decoding limit. The limit is process-wide
+    // and unsynchronised in Qt, hence set once.
+    static std::once_flag limitRaised;
+    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(4096); });
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TOrvixError(QString("Cannot open the bitmap \"%1\": %2").arg(fname, file.errorString()).toStdString());
+    const QByteArray bytes = file.readAll();
+    file.close();
+    QImage image = DecodeRleBitmap(bytes);
+    if (image.isNull()) {
+        QImage decoded;
+        if (!decoded.loadFromData(bytes) || decoded.isNull())
+            throw TOrvixError(QString("\"%1\" is not a readable bitmap").arg(fname).toStdString());
+        image = decoded.convertToFormat(QImage::Format_RGB32);
+    }
+    return image;
+}

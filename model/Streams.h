@@ -1,0 +1,41 @@
+// Little-endian stream primitives of the result file. Writers append to a byte buffer; readers
+// consume a byte buffer and throw TOrvixError("Stream Read Error") when the bytes run out, leaving
+// the destination unchanged.
+#pragma once
+
+#include "Types.h"
+
+#include <string>
+
+class TStreamOut {
+public:
+    std::string Bytes;
+    void WriteRaw(const void* data, size_t size) { Bytes.append(static_cast<const char*>(data), size); }
+};
+
+class TStreamIn {
+public:
+    TStreamIn(const char* data, size_t size) : fData(data), fSize(size) {}
+    size_t Position() const { return fPos; }
+    size_t Remaining() const { return fSize - fPos; }
+    // Copies exactly size bytes or throws.
+    void ReadRaw(void* dest, size_t size);
+
+private:
+    const char* fData;
+    size_t fSize;
+    size_t fPos = 0;
+};
+
+void StreamWriteInt(TStreamOut& stream, int32_t value);
+void StreamWriteDouble(TStreamOut& stream, double value);
+void StreamWriteBool(TStreamOut& stream, bool value);
+void StreamWriteIntVector(TStreamOut& stream, const TIntVector& vector);
+
+void StreamReadInt(TStreamIn& stream, int32_t& value);
+void StreamReadDouble(TStreamIn& stream, double& value);
+void StreamReadBool(TStreamIn& stream, bool& value);
+// Rejects a negative count and one whose entries exceed the bytes left.
+void StreamReadIntVector(TStreamIn& stream, TIntVector& vector);
+
+[[noreturn]] void StreamReadError();

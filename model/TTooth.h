@@ -1,0 +1,116 @@
+// One photograph of one tooth at one examination: its images, segmentation, classes, mask,
+// parameters, measurements and transforms, and its result file beside the photograph.
+//
+// A photograph has no lock: it is used by the UI thread or by the one batch worker it is assigned
+// to, never by both at once.
+#pragma once
+
+#include "TIntImage.h"
+
+#include <QString>
+
+#include <algorithm>
+
+class TToothInTime;
+
+// Classes of a superpixel and values of TTooth::Dirty.
+enum TKind : int32_t { kBackground = 0, kGreen = 1, kRed = 2 };
+
+// The result file stores this as a 28-byte record with three filler bytes after Fixed.
+struct TSuperPixel {
+    int32_t Red = 0, Green = 0, Blue = 0; // sums while the table is built, then truncated means
+    bool Fixed = false;                   // class set by hand
+    int32_t Kind = kBackground;
+    int32_t Area = 0;       // pixels with this label
+    int32_t MaskedArea = 0; // of which inside the mask
+    int32_t Intensity() const { return std::max({Red, Green, Blue}); }
+};
+static_assert(sizeof(TSuperPixel) == 28);
+using TSPVector = std::vector<TSuperPixel>;
+
+class TTooth {
+public:
+    // Loads the bitmap fname and then its result file. Throws TOrvixError naming the file when the
+    // bitmap cannot be read.
+    TTooth(const QString& fname, int32_t ID);
+    TTooth(const TTooth&) = delete;
+    TTooth& operator=(const TTooth&) = delete;
+
+    TToothInTime* Parent = nullptr; // not owned; set by the study
+    int32_t ID = 0;
+    QString fname;
+    QString tname;
+    TIntImage Raw;     // as loaded, never changed
+    TIntImage Image;   // Raw through TransPars: what is analysed
+    TIntImage Contour; // Image with overlays, for display
+    int32_t TimePoint = 0;
+    double Time = 0;
+    TIntVector labels; // superpixel label per pixel of Image; empty when unsegmented
+    TIntVector Dirty;  // class per pixel; empty when unsegmented
+    TIntVector Mask;   // 1 inside the tooth mask; empty when none is set
+    bool DisableMask = false;
+    int32_t numlabels = 0;
+    int32_t SPnumber = 0;
+    TSPVector SPList;
+    double Compactness = 0;
+    double BGThreshold = 0;
+    double RGThreshold = 0;
+    double Cleanliness = 0;
+    double RArea = 0; // percent of all pixels of Image
+    double GArea = 0;
+    int32_t MaxIntensity = 0;
+    TTransPars TransPars;
+    TTransPars NELMPars;
+    bool NelmDone = false;
+
+    bool Done() const { return numlabels > 0; }
+    double Param(int32_t i) const { return GetParam(i); }
+
+    // Segmentation (superpixel library). The four-argument form stores its parameters first.
+    // Returns 1 when superpixels were produced, else 0 (then labels and Dirty are emptied and
+    // nothing else changes).
+    double DoSuperpixel(int32_t SPNumber, double aCompactness, double aBGThreshold, double aRGThreshold);
+    double DoSuperpixel();
+    // Discards the segmentation; parameters, mask, transforms and the file on disk stay.
+    void DeleteSuperPixels();
+
+    // Classification and measurement.
+    void Appraise();
+    void SelectBiggest();
+    void CalcStat();
+    double Area() const { return RArea + GArea; }
+    double RGRatio() const { return GArea != 0 ? RArea / GArea : 100; }
+    double RPercent() const { return Area() != 0 ? 100 * RArea / Area() : 0; }
+    // 0 Area, 1 RArea, 2 GArea, 3 RGRatio, 4 RPercent; 0 for any other index.
+    double GetParam(int32_t i) const;
+    // Hand classification: no reclassification, drawing or saving. Out-of-range superpixels are ignored.
+    void SetSP(int32_t SPNum, int32_t Index);
+    void DecSP(int32_t SPNum);
+    // The current tooth region becomes the mask (segmented photographs only); saves.
+    void SetMask();
+    // Copies othertooth's mask, scaled corner to corner, and reclassifies.
+    void SetMask(const TTooth& othertooth);
+
+    // Result file: photo.bmp -> photo.sp. SaveStat writes nothing when unsegmented and never
+    // replaces the old file unless the new one was written completely. LoadStat is all-or-nothing.
+    void SaveStat() const;
+    bool LoadStat();
+    QString StatFileName() const;
+
+    // Display: normal view (class outlines white, mask outline magenta) and the inspection views
+    // 0 classes, 1 intensity, 2..4 red/green/blue means.
+    void DrawDirty();
+    void DrawAll(int32_t What);
+
+    // Builds SPList (truncated colour means, areas) and MaxIntensity from labels and numlabels;
+    // labels outside 0 .. numlabels - 1 make the photograph unsegmented instead.
+    void BuildSuperPixelTable();
+
+private:
+    void CalcMaskedArea();
+};
+
+// Paints in pixels (width x height) every pixel with two or more not-yet-painted differently
+// labelled neighbours, which gives boundaries about one pixel wide.
+void MarkContours(TIntVector& pixels, const TIntVector& labels, int32_t width, int32_t height,
+                  int32_t colour);

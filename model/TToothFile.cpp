@@ -1,0 +1,189 @@
+// The result file: version 6, little-endian, packed, beside the photograph.
+#include "TTooth.h"
+
+#include "Streams.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t ResultFileVersion = 6;
+constexpr size_t SuperPixelRecordSize = 28;
+
+void WriteSuperPixel(TStreamOut& s, const TSuperPixel& sp)
+{
+    StreamWriteInt(s, sp.Red);
+    StreamWriteInt(s, sp.Green);
+    StreamWriteInt(s, sp.Blue);
+    const char fixedAndFiller[4] = {sp.Fixed ? char(1) : char(0), 0, 0, 0};
+    s.WriteRaw(fixedAndFiller, 4);
+    StreamWriteInt(s, sp.Kind);
+    StreamWriteInt(s, sp.Area);
+    StreamWriteInt(s, sp.MaskedArea);
+}
+
+TSuperPixel ReadSuperPixel(TStreamIn& s)
+{
+    TSuperPixel sp;
+    StreamReadInt(s, sp.Red);
+    StreamReadInt(s, sp.Green);
+    StreamReadInt(s, sp.Blue);
+    char fixedAndFiller[4];
+    s.ReadRaw(fixedAndFiller, 4);
+    sp.Fixed = fixedAndFiller[0] != 0;
+    StreamReadInt(s, sp.Kind);
+    StreamReadInt(s, sp.Area);
+    StreamReadInt(s, sp.MaskedArea);
+    return sp;
+}
+
+// cosa, sina, fAngle, Shiftx, Shifty, Scalex, Scaley, Coeff as stored, not recomputed.
+void WriteTransPars(TStreamOut& s, const TTransPars& t)
+{
+    for (double v : {t.cosa, t.sina, t.fAngle, t.Shiftx, t.Shifty, t.Scalex, t.Scaley, t.Coeff})
+        StreamWriteDouble(s, v);
+}
+
+void ReadTransPars(TStreamIn& s, TTransPars& t)
+{
+    for (double* v : {&t.cosa, &t.sina, &t.fAngle, &t.Shiftx, &t.Shifty, &t.Scalex, &t.Scaley, &t.Coeff})
+        StreamReadDouble(s, *v);
+}
+
+// Everything the file holds, read before any of it reaches the photograph.
+struct TResultFile {
+    bool DisableMask = false;
+    TIntVector labels, Dirty, Mask;
+    int32_t numlabels = 0, SPnumber = 0;
+    TSPVector SPList;
+    TTransPars TransPars, NELMPars;
+    bool NelmDone = false;
+    double Compactness = 0, BGThreshold = 0, RGThreshold = 0, Cleanliness = 0, RArea = 0, GArea = 0;
+    int32_t MaxIntensity = 0;
+};
+
+void ReadBody(TStreamIn& s, TResultFile& f)
+{
+    StreamReadBool(s, f.DisableMask);
+    StreamReadIntVector(s, f.labels);
+    StreamReadIntVector(s, f.Dirty);
+    StreamReadIntVector(s, f.Mask);
+    StreamReadInt(s, f.numlabels);
+    StreamReadInt(s, f.SPnumber);
+    if (f.numlabels > 0) {
+        if (size_t(f.numlabels) > s.Remaining() / SuperPixelRecordSize)
+            StreamReadError();
+        f.SPList.resize(size_t(f.numlabels));
+        for (TSuperPixel& sp : f.SPList)
+            sp = ReadSuperPixel(s);
+    }
+    ReadTransPars(s, f.TransPars);
+    ReadTransPars(s, f.NELMPars);
+    StreamReadBool(s, f.NelmDone);
+    for (double* v : {&f.Compactness, &f.BGThreshold, &f.RGThreshold, &f.Cleanliness, &f.RArea, &f.GArea})
+        StreamReadDouble(s, *v);
+    StreamReadInt(s, f.MaxIntensity);
+}
+
+bool AllBelow(const TIntVector& v, int32_t limit)
+{
+    for (int32_t x : v)
+        if (uint32_t(x) >= uint32_t(limit))
+            return false;
+    return true;
+}
+
+// A file that does not fit the photograph would make classification and drawing index outside
+// the arrays.
+bool FitsPhotograph(const TResultFile& f, size_t pixels)
+{
+    if (!f.Mask.empty() && f.Mask.size() != pixels)
+        return false;
+    if (f.numlabels <= 0)
+        return f.labels.empty() && (f.Dirty.empty() || f.Dirty.size() == pixels);
+    if (f.labels.size() != pixels || f.Dirty.size() != pixels)
+        return false;
+    if (!AllBelow(f.labels, f.numlabels) || !AllBelow(f.Dirty, 3))
+        return false;
+    for (const TSuperPixel& sp : f.SPList)
+        if (uint32_t(sp.Kind) > 2)
+            return false;
+    return true;
+}
+
+} // namespace
+
+void TTooth::SaveStat() const
+{
+    if (labels.empty())
+        return;
+    TStreamOut s;
+    s.Bytes.reserve(206 + 4 * (labels.size() + Dirty.size() + Mask.size()) + 28 * SPList.size());
+    StreamWriteInt(s, ResultFileVersion);
+    StreamWriteBool(s, DisableMask);
+    StreamWriteIntVector(s, labels);
+    StreamWriteIntVector(s, Dirty);
+    StreamWriteIntVector(s, Mask);
+    StreamWriteInt(s, numlabels);
+    StreamWriteInt(s, SPnumber);
+    for (int32_t i = 0; i < numlabels && size_t(i) < SPList.size(); ++i)
+        WriteSuperPixel(s, SPList[size_t(i)]);
+    WriteTransPars(s, TransPars);
+    WriteTransPars(s, NELMPars);
+    StreamWriteBool(s, NelmDone);
+    for (double v : {Compactness, BGThreshold, RGThreshold, Cleanliness, RArea, GArea})
+        StreamWriteDouble(s, v);
+    StreamWriteInt(s, MaxIntensity);
+
+    // The old file is replaced only once the new one is complete on disk.
+    QSaveFile file(StatFileName());
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    if (file.write(s.Bytes.data(), qint64(s.Bytes.size())) != qint64(s.Bytes.size())) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
+}
+
+bool TTooth::LoadStat()
+{
+    QFile file(StatFileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    TResultFile f;
+    try {
+        TStreamIn s(bytes.constData(), size_t(bytes.size()));
+        int32_t version = 0;
+        StreamReadInt(s, version);
+        if (version != ResultFileVersion)
+            return false;
+        ReadBody(s, f);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!FitsPhotograph(f, size_t(Raw.Size())))
+        return false;
+    DisableMask = f.DisableMask;
+    labels = std::move(f.labels);
+    Dirty = std::move(f.Dirty);
+    Mask = std::move(f.Mask);
+    numlabels = f.numlabels;
+    SPnumber = f.SPnumber;
+    SPList = std::move(f.SPList);
+    TransPars = f.TransPars;
+    NELMPars = f.NELMPars;
+    NelmDone = f.NelmDone;
+    Compactness = f.Compactness;
+    BGThreshold = f.BGThreshold;
+    RGThreshold = f.RGThreshold;
+    Cleanliness = f.Cleanliness;
+    RArea = f.RArea;
+    GArea = f.GArea;
+    MaxIntensity = f.MaxIntensity;
+    return true;
+}
