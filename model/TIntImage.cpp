@@ -118,8 +118,8 @@ void TIntImage::Transform(const TTransPars& pars, TIntVector& trans, const TRect
         int32_t* dst = trans.data() + size_t(y - Rect.Top) * rw - Rect.Left;
         for (int32_t x = Rect.Left; x < Rect.Right; ++x) {
             const double u = (x - ox) * pars.Scalex + pars.Shiftx;
-            const double sx = std::nearbyint(u * pars.cosa + v * pars.sina + ox);
-            const double sy = std::nearbyint(oy - (v * pars.cosa - u * pars.sina));
+            const double sx = RoundEvenFast(u * pars.cosa + v * pars.sina + ox);
+            const double sy = RoundEvenFast(oy - (v * pars.cosa - u * pars.sina));
             // Compared as reals so that far-away positions never overflow an integer.
             if (sx >= 0 && sx <= maxx && sy >= 0 && sy <= maxy)
                 dst[x] = img[size_t(sx) + size_t(sy) * fWidth];

@@ -4,8 +4,10 @@
 
 void TPointList::Add(TPoint p)
 {
+    // Grows by at least 100 entries, and geometrically: a tooth region holds hundreds of thousands
+    // of points, and steps of 100 alone would copy the list quadratically often.
     if (fList.size() == fList.capacity())
-        fList.reserve(fList.capacity() + 100);
+        fList.reserve(std::max<size_t>(fList.capacity() + 100, fList.capacity() * 2));
     fList.push_back(p);
 }
 
@@ -39,10 +41,25 @@ void TSpotList::SetCount(int32_t n)
 
 namespace {
 
-// A pixel on the fill stack with the position of its suspended neighbour scan.
+// A pixel on the fill stack with the position of its suspended neighbour scan. The scan runs over
+// the 3 x 3 block column by column (cx outer, cy inner); k is the next position in that order and
+// valid marks the positions inside the image.
 struct TFillEntry {
-    int32_t x, y, cx, cy;
+    int32_t x, y;
+    uint16_t valid;
+    uint8_t k;
 };
+
+uint16_t ValidNeighbours(int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    uint16_t valid = 0;
+    for (int k = 0; k < 9; ++k) {
+        const int32_t cx = x + k / 3 - 1, cy = y + k % 3 - 1;
+        if (cx >= 0 && cx < w && cy >= 0 && cy < h)
+            valid |= uint16_t(1u << k);
+    }
+    return valid;
+}
 
 } // namespace
 
@@ -51,13 +68,16 @@ void FindSpots(TIntVector& img, int32_t w, int32_t h, TSpotList& list)
     list.SetCount(0);
     if (w <= 0 || h <= 0)
         return;
+    const ptrdiff_t W = w;
+    const ptrdiff_t offsets[9] = {-W - 1, -1, W - 1, -W, 0, W, -W + 1, 1, W + 1};
     // Every pixel is pushed at most once (it is zeroed when visited), so one reservation suffices.
     std::vector<TFillEntry> stack;
     stack.reserve(size_t(w) * size_t(h));
     auto visit = [&](TPointList* spot, int32_t x, int32_t y) {
         spot->Add(x, y);
         img[size_t(x) + size_t(y) * w] = 0;
-        stack.push_back({x, y, std::max(x - 1, 0), std::max(y - 1, 0)});
+        const bool interior = x > 0 && y > 0 && x < w - 1 && y < h - 1;
+        stack.push_back({x, y, interior ? uint16_t(0x1FF) : ValidNeighbours(x, y, w, h), 0});
     };
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
@@ -67,23 +87,16 @@ void FindSpots(TIntVector& img, int32_t w, int32_t h, TSpotList& list)
             visit(spot, x, y);
             while (!stack.empty()) {
                 TFillEntry& top = stack.back();
-                const int32_t lastx = std::min(w - 1, top.x + 1), lasty = std::min(h - 1, top.y + 1);
-                bool pushed = false;
-                for (; top.cx <= lastx && !pushed; ) {
-                    for (; top.cy <= lasty; ++top.cy)
-                        if (img[size_t(top.cx) + size_t(top.cy) * w] != 0) {
-                            const int32_t nx = top.cx, ny = top.cy++;
-                            visit(spot, nx, ny); // may reallocate nothing: capacity is reserved
-                            pushed = true;
-                            break;
-                        }
-                    if (!pushed) {
-                        ++top.cx;
-                        top.cy = std::max(top.y - 1, 0);
-                    }
-                }
-                if (!pushed)
+                const int32_t* centre = img.data() + top.x + ptrdiff_t(top.y) * W;
+                while (top.k < 9 && !((top.valid >> top.k) & 1 && centre[offsets[top.k]] != 0))
+                    ++top.k;
+                if (top.k == 9) {
                     stack.pop_back();
+                    continue;
+                }
+                // Resume this scan at the next position once the neighbour's fill is done.
+                const int k = top.k++;
+                visit(spot, top.x + k / 3 - 1, top.y + k % 3 - 1);
             }
         }
 }

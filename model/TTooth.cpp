@@ -30,22 +30,44 @@ QString TTooth::StatFileName() const
     return dir + base + ".sp";
 }
 
+namespace {
+
+// Differing, not yet painted neighbours of pixel i, clipped to the image.
+int CountBorderNeighbours(const TIntVector& labels, const std::vector<uint8_t>& taken, int32_t x,
+                          int32_t y, int32_t width, int32_t height)
+{
+    const size_t i = size_t(x) + size_t(y) * width;
+    int np = 0;
+    for (int32_t ny = std::max(y - 1, 0); ny <= std::min(y + 1, height - 1); ++ny)
+        for (int32_t nx = std::max(x - 1, 0); nx <= std::min(x + 1, width - 1); ++nx) {
+            const size_t j = size_t(nx) + size_t(ny) * width;
+            np += (j != i && !taken[j] && labels[j] != labels[i]);
+        }
+    return np;
+}
+
+} // namespace
+
 void MarkContours(TIntVector& pixels, const TIntVector& labels, int32_t width, int32_t height,
                   int32_t colour)
 {
     std::vector<uint8_t> taken(size_t(width) * size_t(height), 0);
+    const ptrdiff_t w = width;
+    const ptrdiff_t offsets[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
     for (int32_t y = 0; y < height; ++y) {
-        const int32_t y0 = std::max(y - 1, 0), y1 = std::min(y + 1, height - 1);
+        const bool innerRow = y > 0 && y < height - 1;
         for (int32_t x = 0; x < width; ++x) {
             const size_t i = size_t(x) + size_t(y) * width;
-            const int32_t own = labels[i];
-            const int32_t x0 = std::max(x - 1, 0), x1 = std::min(x + 1, width - 1);
-            int np = 0;
-            for (int32_t ny = y0; ny <= y1; ++ny)
-                for (int32_t nx = x0; nx <= x1; ++nx) {
-                    const size_t j = size_t(nx) + size_t(ny) * width;
-                    np += (j != i && !taken[j] && labels[j] != own);
-                }
+            int np;
+            if (innerRow && x > 0 && x < width - 1) {
+                // Interior pixels need no clipping; most of them lie inside one region.
+                const int32_t own = labels[i];
+                np = 0;
+                for (ptrdiff_t o : offsets)
+                    np += labels[i + o] != own && !taken[i + o];
+            } else {
+                np = CountBorderNeighbours(labels, taken, x, y, width, height);
+            }
             if (np > 1) {
                 pixels[i] = colour;
                 taken[i] = 1;

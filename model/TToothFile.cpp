@@ -4,7 +4,8 @@
 #include "Streams.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QTemporaryFile>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -113,6 +114,24 @@ bool FitsPhotograph(const TResultFile& f, size_t pixels)
     return true;
 }
 
+// The old file is replaced only once the new one has been written completely. No fsync: the
+// editor saves on every slider step, and a rename over the old file already makes the common file
+// systems flush the new data first.
+void ReplaceFile(const QString& path, const std::string& bytes)
+{
+    QTemporaryFile temp(path + ".XXXXXX");
+    temp.setAutoRemove(true);
+    if (!temp.open())
+        return;
+    if (temp.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !temp.flush())
+        return;
+    temp.close();
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) == 0) {
+        temp.setAutoRemove(false);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+}
+
 } // namespace
 
 void TTooth::SaveStat() const
@@ -137,15 +156,7 @@ void TTooth::SaveStat() const
         StreamWriteDouble(s, v);
     StreamWriteInt(s, MaxIntensity);
 
-    // The old file is replaced only once the new one is complete on disk.
-    QSaveFile file(StatFileName());
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(s.Bytes.data(), qint64(s.Bytes.size())) != qint64(s.Bytes.size())) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    ReplaceFile(StatFileName(), s.Bytes);
 }
 
 bool TTooth::LoadStat()

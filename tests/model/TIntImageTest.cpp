@@ -149,3 +149,12 @@ TEST(TIntImageTest, CopyRectAndIntensity)
     c.ConvertToIntensity();
     EXPECT_EQ(c.img, (TIntVector{255, 48, 0})) << "the upper byte is ignored";
 }
+
+TEST(RoundingTest, FastRoundingMatchesNearbyint)
+{
+    for (double v : {0.5, 1.5, 2.5, -0.5, -1.5, -2.5, 0.49999999999999994, 1e15 + 0.5, -3.4999, 7.0, 1e300, -1e300})
+        EXPECT_EQ(RoundEvenFast(v), std::nearbyint(v)) << v;
+    double v = -1000.25;
+    for (int i = 0; i < 10000; ++i, v += 0.1372)
+        ASSERT_EQ(RoundEvenFast(v), std::nearbyint(v)) << v;
+}
