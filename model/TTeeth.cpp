@@ -1,0 +1,211 @@
+// The study and its intake from a folder.
+#include "TTeeth.h"
+
+#include "FileList.h"
+#include "Nomenclature.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <climits>
+
+TTooth* TToothInTime::Add(std::unique_ptr<TTooth> Tooth)
+{
+    Tooth->Parent = this;
+    fItems.push_back(std::move(Tooth));
+    return fItems.back().get();
+}
+
+TTooth* TToothInTime::GetToothAt(int32_t TimePoint) const
+{
+    for (const auto& t : fItems)
+        if (t->TimePoint == TimePoint)
+            return t.get();
+    return nullptr;
+}
+
+QString TToothInTime::Name() const
+{
+    return fItems.empty() ? QString() : fItems.front()->tname;
+}
+
+void TToothInTime::Sort()
+{
+    const TTimeComparer comparer;
+    std::stable_sort(fItems.begin(), fItems.end(),
+                     [&](const auto& a, const auto& b) { return comparer.Compare(*a, *b) < 0; });
+}
+
+int TToothComparer::Compare(const TToothInTime& Left, const TToothInTime& Right) const
+{
+    return (Left.ID > Right.ID) - (Left.ID < Right.ID);
+}
+
+int TTimeComparer::Compare(const TTooth& Left, const TTooth& Right) const
+{
+    return (Left.TimePoint > Right.TimePoint) - (Left.TimePoint < Right.TimePoint);
+}
+
+TTeeth::TTeeth(int32_t NumberOfThreads) : MT(std::make_unique<TMultiThread>(NumberOfThreads)) {}
+
+void TTeeth::Clear()
+{
+    fItems.clear();
+}
+
+int32_t TTeeth::IndexOf(const TToothInTime* Series) const
+{
+    for (size_t i = 0; i < fItems.size(); ++i)
+        if (fItems[i].get() == Series)
+            return int32_t(i);
+    return -1;
+}
+
+int32_t TTeeth::PhotographCount() const
+{
+    int32_t n = 0;
+    for (const auto& s : fItems)
+        n += s->Count();
+    return n;
+}
+
+bool ParseToothFileName(const QString& FileName, int32_t& ID, int32_t& TimePoint)
+{
+    const QString number = FileName.mid(1, 2), time = FileName.mid(3, 3);
+    if (!AllDigits(number) || !AllDigits(time))
+        return false;
+    ID = number.toInt();
+    TimePoint = time.toInt();
+    return true;
+}
+
+void TTeeth::AddFile(const QString& fname)
+{
+    int32_t id = 0, timePoint = 0;
+    if (!ParseToothFileName(QFileInfo(fname).fileName(), id, timePoint))
+        return;
+    // Loaded before its series exists, so that a failure leaves no empty series behind.
+    auto tooth = std::make_unique<TTooth>(fname, id);
+    tooth->TimePoint = timePoint;
+    TToothInTime* series = ByID(id);
+    if (!series) {
+        fItems.push_back(std::make_unique<TToothInTime>());
+        series = fItems.back().get();
+        series->ID = id;
+    }
+    series->Add(std::move(tooth));
+}
+
+TToothInTime* TTeeth::ByID(int32_t ID) const
+{
+    for (const auto& s : fItems)
+        if (s->ID == ID)
+            return s.get();
+    return nullptr;
+}
+
+TTooth* TTeeth::GetTooth(int32_t Number, int32_t TimePoint) const
+{
+    if (Number < 0 || Number >= Count())
+        return nullptr;
+    return fItems[size_t(Number)]->GetToothAt(TimePoint);
+}
+
+int32_t TTeeth::GetToothIndex(const TTooth* Tooth) const
+{
+    for (size_t i = 0; i < fItems.size(); ++i)
+        for (const auto& t : *fItems[i])
+            if (t.get() == Tooth)
+                return int32_t(i);
+    return -1;
+}
+
+int32_t TTeeth::MaxTimeCount() const
+{
+    int32_t max = 0, min = INT32_MAX;
+    for (const auto& s : fItems)
+        for (const auto& t : *s) {
+            max = std::max(max, t->TimePoint);
+            min = std::min(min, t->TimePoint);
+        }
+    return max < min ? 0 : max - min + 1;
+}
+
+int32_t TTeeth::LastTimePoint() const
+{
+    int32_t last = -1;
+    for (const auto& s : fItems)
+        for (const auto& t : *s)
+            last = std::max(last, t->TimePoint);
+    return last;
+}
+
+void TTeeth::Sort()
+{
+    const TToothComparer comparer;
+    std::stable_sort(fItems.begin(), fItems.end(),
+                     [&](const auto& a, const auto& b) { return comparer.Compare(*a, *b) < 0; });
+}
+
+void TTeeth::NameThem()
+{
+    for (const auto& s : fItems)
+        for (const auto& t : *s)
+            t->tname = ToothName(K9, t->ID);
+}
+
+QString TTeeth::Feline() const
+{
+    return QDir(path).filePath("feline");
+}
+
+void TTeeth::SetSpecies(bool Dog)
+{
+    K9 = Dog;
+    const QString marker = Feline();
+    if (Dog && QFile::exists(marker) && !QFile::remove(marker))
+        throw TOrvixError(QString("Unable to delete %1").arg(marker).toStdString());
+    if (!Dog && !QFile::exists(marker)) {
+        QFile file(marker);
+        if (!file.open(QIODevice::WriteOnly))
+            throw TOrvixError(QString("Unable to create %1").arg(marker).toStdString());
+    }
+    NameThem();
+}
+
+std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress,
+                                         const std::atomic<bool>* Stop)
+{
+    psina = QDir(QDir::cleanPath(Folder)).dirName();
+    QStringList subFolders;
+    ListFiles(Folder, subFolders, "*.*", faDirectory);
+    Clear();
+    path = Folder;
+    K9 = !QFile::exists(Feline());
+    QStringList files;
+    for (const QString& sub : subFolders) {
+        QStringList inSub;
+        ListFiles(sub, inSub, "*.bmp", faAnyFile);
+        files += inSub;
+    }
+    std::vector<TFailure> failures;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (Stop && *Stop)
+            break;
+        try {
+            AddFile(files[i]);
+        } catch (const std::exception& e) {
+            failures.push_back({files[i], QString::fromStdString(e.what())});
+        }
+        if (OnProgress)
+            OnProgress(int32_t(i + 1), int32_t(files.size()));
+    }
+    Sort();
+    for (const auto& s : fItems)
+        s->Sort();
+    NameThem();
+    return failures;
+}
+
+TTeeth::~TTeeth() = default;

@@ -1,0 +1,117 @@
+// The study: every photograph of a study folder, grouped by tooth (TToothInTime, photographs in
+// time order) and by tooth number (TTeeth), with the intake from a folder and the batch
+// recalculation on the study's worker pool.
+#pragma once
+
+#include "TMultiThread.h"
+#include "TTooth.h"
+
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// One tooth across time points; owns its photographs.
+class TToothInTime {
+public:
+    int32_t ID = 0; // the tooth number shared by all its photographs
+
+    int32_t Count() const { return int32_t(fItems.size()); }
+    TTooth* operator[](int32_t i) const { return fItems[size_t(i)].get(); }
+    // Takes ownership and sets the photograph's Parent.
+    TTooth* Add(std::unique_ptr<TTooth> Tooth);
+    // The first photograph with that time point, or nullptr.
+    TTooth* GetToothAt(int32_t TimePoint) const;
+    // The alignment reference: the first photograph in list (after Sort: time) order, or nullptr.
+    TTooth* First() const { return fItems.empty() ? nullptr : fItems.front().get(); }
+    // tname of the first photograph; empty when there is none.
+    QString Name() const;
+    // By TimePoint, ascending; photographs sharing a time point keep their order.
+    void Sort();
+
+    auto begin() const { return fItems.begin(); }
+    auto end() const { return fItems.end(); }
+
+private:
+    std::vector<std::unique_ptr<TTooth>> fItems;
+};
+
+// Orders of the two sorts: -1, 0 or 1 as Left's key is smaller, equal or greater.
+struct TToothComparer {
+    int Compare(const TToothInTime& Left, const TToothInTime& Right) const;
+};
+struct TTimeComparer {
+    int Compare(const TTooth& Left, const TTooth& Right) const;
+};
+
+// A photograph the intake or a batch could not handle, with the reason.
+struct TFailure {
+    QString File;
+    QString Message;
+};
+
+class TTeeth {
+public:
+    // NumberOfThreads 0: one worker per logical processor.
+    explicit TTeeth(int32_t NumberOfThreads = 0);
+    // Stops a run in progress (as AbortCalc) and waits only for the photographs being worked on.
+    ~TTeeth();
+    TTeeth(const TTeeth&) = delete;
+    TTeeth& operator=(const TTeeth&) = delete;
+
+    bool K9 = true;  // dog study; false for a cat study
+    QString psina;   // the study folder's own name
+    QString path;    // the study folder
+
+    // List operations, in study order.
+    int32_t Count() const { return int32_t(fItems.size()); }
+    TToothInTime* operator[](int32_t i) const { return fItems[size_t(i)].get(); }
+    void Clear();
+    int32_t IndexOf(const TToothInTime* Series) const;
+    auto begin() const { return fItems.begin(); }
+    auto end() const { return fItems.end(); }
+    int32_t PhotographCount() const;
+
+    // Takes in one photograph if its name follows the convention (character 1 free, 2-3 the tooth
+    // number, 4-6 the time point): otherwise nothing happens. Throws the bitmap loader's error; a
+    // photograph that fails to load leaves no trace in the study.
+    void AddFile(const QString& fname);
+    TToothInTime* ByID(int32_t ID) const;
+    // The photograph of TimePoint in the series at list index Number, or nullptr.
+    TTooth* GetTooth(int32_t Number, int32_t TimePoint) const;
+    int32_t GetToothIndex(const TTooth* Tooth) const;
+    // Span from the earliest to the latest time point (time points 1 and 3 give 3); 0 when empty.
+    int32_t MaxTimeCount() const;
+    // The latest time point in the study, -1 when empty.
+    int32_t LastTimePoint() const;
+    void Sort();
+
+    // Names every photograph for the species K9.
+    void NameThem();
+    // The species marker: path/feline.
+    QString Feline() const;
+    // Switches the species: the marker file follows (created empty for a cat, deleted for a dog),
+    // then the teeth are renamed. Throws TOrvixError when the marker cannot be created or deleted.
+    void SetSpecies(bool Dog);
+
+    // Builds the study from a folder: the *.bmp files of its sub-folders, one level down, sorted
+    // and named. Files that cannot be read are skipped and returned with their errors. Progress is
+    // reported after every file; Stop (may be null) is polled between files and ends the intake
+    // early, the study then holding what was read so far. Must not be called during a batch run.
+    using TOnLoadProgress = std::function<void(int32_t Done, int32_t Total)>;
+    std::vector<TFailure> LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress = {},
+                                     const std::atomic<bool>* Stop = nullptr);
+
+    // Batch recalculation (see TTeethBatch.cpp).
+    std::atomic<int32_t> CalcCount{0};
+    int32_t CalcTotal = 0;
+
+private:
+    std::vector<std::unique_ptr<TToothInTime>> fItems;
+    std::unique_ptr<TMultiThread> MT;
+};
+
+// Reads the tooth number and time point from a file name; false when it does not follow the
+// convention.
+bool ParseToothFileName(const QString& FileName, int32_t& ID, int32_t& TimePoint);
