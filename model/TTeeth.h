@@ -103,13 +103,43 @@ public:
     std::vector<TFailure> LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress = {},
                                      const std::atomic<bool>* Stop = nullptr);
 
-    // Batch recalculation (see TTeethBatch.cpp).
-    std::atomic<int32_t> CalcCount{0};
-    int32_t CalcTotal = 0;
+    // Batch recalculation. Starts an asynchronous run on the study's pool over the photographs the
+    // command asks for: OnlyNew takes those not yet calculated (or, with Align, not yet aligned);
+    // Align aligns each onto its tooth's first photograph (Deform frees the scales) before it is
+    // segmented, classified, measured and saved with the four process-wide defaults, read per
+    // photograph. Returns true when a run started; false, with nothing changed and Onterminate
+    // never called, when the study is empty, nothing qualifies or a run is in progress.
+    // Onterminate(Success) arrives on the thread that created the study, through its Qt event
+    // loop; Success is false when the run was stopped or any photograph failed. A photograph that
+    // fails is recorded (Failures) and the run goes on with the next.
+    // UI thread (the creating thread) only.
+    bool RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate);
+    // Asks the run to stop: photographs in progress finish, no new one starts. Returns at once.
+    void AbortCalc();
+    bool Running() const { return fRunning; }
+    // The photographs that failed in the last run, in the order they failed.
+    std::vector<TFailure> Failures() const;
+    // Alignment quality of an aligned later photograph against its tooth's first photograph (1 is
+    // a perfect match); NaN for a first photograph, an unaligned one, or one without a tooth.
+    static double AlignQuality(const TTooth& Tooth);
+
+    std::atomic<int32_t> CalcCount{0}; // photographs completed in the current run
+    int32_t CalcTotal = 0;             // photographs in the current run
 
 private:
+    void CalcItems(int32_t Index, int32_t Size);
+    void DoTerminateCalc(bool Success);
+
     std::vector<std::unique_ptr<TToothInTime>> fItems;
     std::unique_ptr<TMultiThread> MT;
+    std::atomic<bool> Aborted{false};
+    bool Alignaswell = false;
+    bool Deformation = false;
+    bool fRunning = false;
+    TOnTerminate OnTerminateCalc;
+    std::vector<TTooth*> ToothVector; // the run's photographs, not owned
+    mutable std::mutex fFailureLock;
+    std::vector<TFailure> fFailures;
 };
 
 // Reads the tooth number and time point from a file name; false when it does not follow the
