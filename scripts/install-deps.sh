@@ -8,10 +8,10 @@ packages=(
   cmake ninja-build g++ pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libqt6opengl6-dev qt6-charts-dev
-  libxlsxwriter-dev python3-openpyxl xvfb ccache
+  libxlsxwriter-dev libminizip-dev python3-openpyxl xvfb ccache
 )
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(libopencv-contrib-dev python3-skimage)
+  packages+=(libopencv-contrib-dev python3-skimage hyperfine)
 fi
 
 missing=()

@@ -1,0 +1,210 @@
+// The block of cells of a study and the whole export to a file.
+#include "Export.h"
+
+#include "ExportFormats.h"
+#include "TTeeth.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+
+namespace {
+
+constexpr int32_t Measurements = int32_t(MeasurementNames.size());
+
+int32_t ColumnOf(int32_t tooth, int32_t measurement)
+{
+    return Measurements * tooth + measurement + 2;
+}
+
+// The cells of each row, by row and column.
+using TGrid = std::map<int32_t, std::map<int32_t, const TCell*>>;
+
+TGrid GridOf(const TCells& cells)
+{
+    TGrid grid;
+    for (const TCell& c : cells)
+        grid[c.Row][c.Column] = &c;
+    return grid;
+}
+
+[[noreturn]] void NotABlock(int32_t row, const char* what)
+{
+    throw TOrvixError(QString("row %1: %2").arg(row).arg(what).toStdString());
+}
+
+const std::map<int32_t, const TCell*>& RowOf(const TGrid& grid, int32_t row)
+{
+    static const std::map<int32_t, const TCell*> none;
+    const auto it = grid.find(row);
+    return it == grid.end() ? none : it->second;
+}
+
+bool IsText(const TCell* c, const QString* expected = nullptr)
+{
+    const QString* text = std::get_if<QString>(&c->Value);
+    return text && (!expected || *text == *expected);
+}
+
+bool IsNumber(const TCell* c)
+{
+    return !std::holds_alternative<QString>(c->Value);
+}
+
+// A number equal to the integer u (an .xlsx gives every number back as a real).
+bool IsInteger(const TCell* c, int32_t u)
+{
+    if (const int32_t* i = std::get_if<int32_t>(&c->Value))
+        return *i == u;
+    const double* d = std::get_if<double>(&c->Value);
+    return d && *d == double(u);
+}
+
+// The three header rows of a block at row r; returns the width of the block (1 + 5 teeth).
+int32_t CheckHeader(const TGrid& grid, int32_t r)
+{
+    const auto& name = RowOf(grid, r);
+    if (name.size() > 1 || (name.size() == 1 && (name.begin()->first != 1 || !IsText(name.begin()->second))))
+        NotABlock(r, "expected the study's name alone in column 1");
+    const auto& measures = RowOf(grid, r + 2);
+    const int32_t width = measures.empty() ? 0 : measures.rbegin()->first;
+    if (width < 6 || (width - 1) % Measurements != 0 || int32_t(measures.size()) != width - 1)
+        NotABlock(r + 2, "expected the measurement names of every tooth");
+    for (const auto& [column, cell] : measures) {
+        const QString expected = MeasurementNames[size_t((column - 2) % Measurements)];
+        if (!IsText(cell, &expected))
+            NotABlock(r + 2, "expected the measurement names of every tooth");
+    }
+    const auto& teeth = RowOf(grid, r + 1);
+    const QString time = QStringLiteral("Time");
+    if (teeth.empty() || teeth.begin()->first != 1 || !IsText(teeth.begin()->second, &time) ||
+        teeth.rbegin()->first > width ||
+        !std::all_of(teeth.begin(), teeth.end(), [](const auto& e) { return IsText(e.second); }))
+        NotABlock(r + 1, "expected \"Time\" and the tooth names");
+    return width;
+}
+
+} // namespace
+
+int32_t ExportBlockRows(const TTeeth& Teeth)
+{
+    const int32_t last = Teeth.LastTimePoint();
+    return last < 0 ? 0 : last + 4;
+}
+
+int32_t BuildExportBlock(const TTeeth& Teeth, int32_t StartRow, TCells& Cells)
+{
+    const int32_t rows = ExportBlockRows(Teeth);
+    if (rows == 0)
+        return StartRow;
+    const int32_t r = StartRow;
+    Cells.push_back({r, 1, Teeth.psina});
+    Cells.push_back({r + 1, 1, QStringLiteral("Time")});
+    for (int32_t t = 0; t < Teeth.Count(); ++t)
+        if (const QString name = Teeth[t]->Name(); !name.isEmpty())
+            for (int32_t p = 0; p < Measurements; ++p)
+                Cells.push_back({r + 1, ColumnOf(t, p), name});
+    for (int32_t t = 0; t < Teeth.Count(); ++t)
+        for (int32_t p = 0; p < Measurements; ++p)
+            Cells.push_back({r + 2, ColumnOf(t, p), QString::fromLatin1(MeasurementNames[size_t(p)])});
+    for (int32_t u = 0; u < rows - 3; ++u) {
+        Cells.push_back({r + 3 + u, 1, u});
+        for (int32_t t = 0; t < Teeth.Count(); ++t)
+            if (const TTooth* tooth = Teeth.GetTooth(t, u))
+                for (int32_t p = 0; p < Measurements; ++p)
+                    Cells.push_back({r + 3 + u, ColumnOf(t, p), tooth->GetParam(p)});
+    }
+    return r + rows;
+}
+
+TIntVector ExportBlockStarts(const TCells& Cells)
+{
+    const TGrid grid = GridOf(Cells);
+    const int32_t lastRow = grid.empty() ? 0 : grid.rbegin()->first;
+    if (!grid.empty() && grid.begin()->first < 1)
+        NotABlock(grid.begin()->first, "rows start at 1");
+    TIntVector starts;
+    int32_t r = 1;
+    while (r <= lastRow) {
+        const int32_t width = CheckHeader(grid, r);
+        starts.push_back(r);
+        int32_t u = 0;
+        for (int32_t row = r + 3;; ++row, ++u) {
+            const auto& cells = RowOf(grid, row);
+            if (cells.empty() || cells.begin()->first != 1 || !IsInteger(cells.begin()->second, u))
+                break;
+            if (cells.rbegin()->first > width ||
+                !std::all_of(cells.begin(), cells.end(), [](const auto& e) { return IsNumber(e.second); }))
+                NotABlock(row, "expected the time point and numbers within the block");
+        }
+        if (u == 0)
+            NotABlock(r + 3, "expected time point 0");
+        r += 3 + u;
+    }
+    return starts;
+}
+
+bool ExportFormatOf(const QString& FileName, TExportFormat& Format)
+{
+    const QString suffix = QFileInfo(FileName).suffix().toLower();
+    if (suffix == QLatin1String("csv"))
+        Format = TExportFormat::Csv;
+    else if (suffix == QLatin1String("xlsx"))
+        Format = TExportFormat::Xlsx;
+    else
+        return false;
+    return true;
+}
+
+void WriteExportFile(const QString& FileName, TExportFormat Format, const TCells& Cells)
+{
+    // Sorted through an index: moving the cells themselves trips a false GCC 12 warning on variant.
+    std::vector<size_t> order(Cells.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return std::pair(Cells[a].Row, Cells[a].Column) < std::pair(Cells[b].Row, Cells[b].Column);
+    });
+    TCells sorted;
+    sorted.reserve(Cells.size());
+    for (size_t i : order)
+        sorted.push_back(Cells[i]);
+    if (Format == TExportFormat::Csv)
+        WriteCsv(FileName, sorted);
+    else
+        WriteXlsx(FileName, sorted);
+}
+
+TCells ReadExportFile(const QString& FileName, TExportFormat Format)
+{
+    return Format == TExportFormat::Csv ? ReadCsv(FileName) : ReadXlsx(FileName);
+}
+
+int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName)
+{
+    TExportFormat format;
+    if (!ExportFormatOf(FileName, format))
+        throw TOrvixError(QString("%1: the export file must end in .xlsx or .csv").arg(FileName).toStdString());
+    if (ExportBlockRows(Teeth) == 0)
+        throw TOrvixError("the study holds no photographs: nothing to export");
+    TCells cells;
+    int32_t start = 1;
+    if (QFileInfo::exists(FileName)) {
+        try {
+            cells = ReadExportFile(FileName, format);
+            const TIntVector starts = ExportBlockStarts(cells);
+            if (starts.empty())
+                throw TOrvixError("it holds no block");
+        } catch (const TOrvixError& e) {
+            throw TOrvixError(QString("%1 exists and is not an export of this program (%2)")
+                                  .arg(FileName, QString::fromStdString(e.what()))
+                                  .toStdString());
+        }
+        for (const TCell& c : cells)
+            start = std::max(start, c.Row + 1);
+    }
+    BuildExportBlock(Teeth, start, cells);
+    WriteExportFile(FileName, format, cells);
+    return start;
+}
