@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run demo bench clean
 
 all: build
 
@@ -18,8 +18,15 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# Until the main window exists, `make run` builds and checks everything.
-run: test
+# Renders the demo study into demo/, aligns and calculates it, and exports it to demo.xlsx.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target orvix-batch make-demo-study
+	$(BUILD)/tools/make-demo-study demo
+	rm -f demo.xlsx
+	$(BUILD)/cli/orvix-batch --align --export demo.xlsx demo/
+
+# Until the main window exists, `make run` shows the demo.
+run: demo
 
 bench:
 	./scripts/install-deps.sh --bench
@@ -28,4 +35,4 @@ bench:
 	@echo "benchmarks built in build-bench/bench; see bench/README.md"
 
 clean:
-	rm -rf $(BUILD) build-bench build-asan
+	rm -rf $(BUILD) build-bench build-asan demo demo.xlsx

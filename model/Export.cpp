@@ -181,29 +181,48 @@ TCells ReadExportFile(const QString& FileName, TExportFormat Format)
     return Format == TExportFormat::Csv ? ReadCsv(FileName) : ReadXlsx(FileName);
 }
 
-int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName)
+namespace {
+
+// The format of FileName and the cells already in it (none for a new file); the row where the
+// next block starts.
+int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cells)
+{
+    if (!ExportFormatOf(fileName, format))
+        throw TOrvixError(QString("%1: the export file must end in .xlsx or .csv").arg(fileName).toStdString());
+    cells.clear();
+    if (!QFileInfo::exists(fileName))
+        return 1;
+    try {
+        cells = ReadExportFile(fileName, format);
+        if (ExportBlockStarts(cells).empty())
+            throw TOrvixError("it holds no block");
+    } catch (const TOrvixError& e) {
+        throw TOrvixError(QString("%1 exists and is not an export of this program (%2)")
+                              .arg(fileName, QString::fromStdString(e.what()))
+                              .toStdString());
+    }
+    int32_t next = 1;
+    for (const TCell& c : cells)
+        next = std::max(next, c.Row + 1);
+    return next;
+}
+
+} // namespace
+
+int32_t CheckExportFile(const QString& FileName)
 {
     TExportFormat format;
-    if (!ExportFormatOf(FileName, format))
-        throw TOrvixError(QString("%1: the export file must end in .xlsx or .csv").arg(FileName).toStdString());
+    TCells cells;
+    return ReadExisting(FileName, format, cells);
+}
+
+int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName)
+{
     if (ExportBlockRows(Teeth) == 0)
         throw TOrvixError("the study holds no photographs: nothing to export");
+    TExportFormat format;
     TCells cells;
-    int32_t start = 1;
-    if (QFileInfo::exists(FileName)) {
-        try {
-            cells = ReadExportFile(FileName, format);
-            const TIntVector starts = ExportBlockStarts(cells);
-            if (starts.empty())
-                throw TOrvixError("it holds no block");
-        } catch (const TOrvixError& e) {
-            throw TOrvixError(QString("%1 exists and is not an export of this program (%2)")
-                                  .arg(FileName, QString::fromStdString(e.what()))
-                                  .toStdString());
-        }
-        for (const TCell& c : cells)
-            start = std::max(start, c.Row + 1);
-    }
+    const int32_t start = ReadExisting(FileName, format, cells);
     BuildExportBlock(Teeth, start, cells);
     WriteExportFile(FileName, format, cells);
     return start;

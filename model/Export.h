@@ -72,3 +72,8 @@ TCells ReadExportFile(const QString& FileName, TExportFormat Format);
 // neither .csv nor .xlsx, an existing file is not an export of this program, or a write fails.
 // UI thread (or a tool's main thread), never during a batch.
 int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName);
+
+// The checks of ExportStudy on the file alone, for a caller that wants to refuse a file before
+// a long run rather than after it: returns the row where the next block would start (1 for a file
+// that does not exist yet); throws TOrvixError as ExportStudy does. Writes nothing.
+int32_t CheckExportFile(const QString& FileName);

@@ -1,0 +1,169 @@
+#include "Options.h"
+
+#include "Export.h"
+
+#include <QCommandLineParser>
+#include <QLocale>
+
+#include <cmath>
+
+namespace {
+
+void AddOptions(QCommandLineParser& parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({
+        {{"h", "help"}, ""},
+        {"all", ""},
+        {"align", ""},
+        {"deform", ""},
+        {"sp", "", "N"},
+        {"compactness", "", "X"},
+        {"bg", "", "X"},
+        {"rg", "", "X"},
+        {"species", "", "dog|cat"},
+        {"threads", "", "N"},
+        {"export", "", "FILE"},
+        {"json", ""},
+        {"quiet", ""},
+    });
+}
+
+bool ReadInteger(const QCommandLineParser& parser, const QString& name, int32_t low, int32_t high,
+                 std::optional<int32_t>& value, QString& error)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const int32_t v = parser.value(name).toInt(&ok);
+    if (!ok || v < low || v > high) {
+        error = QString("--%1 wants a whole number from %2 to %3, not \"%4\"").arg(name).arg(low).arg(high).arg(
+            parser.value(name));
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+bool ReadReal(const QCommandLineParser& parser, const QString& name, bool positive, std::optional<double>& value,
+              QString& error)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const double v = QLocale::c().toDouble(parser.value(name), &ok);
+    if (!ok || !std::isfinite(v) || (positive && v <= 0)) {
+        error = QString("--%1 wants %2 number (with '.' as the decimal point), not \"%3\"")
+                    .arg(name, positive ? "a positive" : "a", parser.value(name));
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+bool ReadSpecies(const QCommandLineParser& parser, std::optional<bool>& dog, QString& error)
+{
+    if (!parser.isSet("species"))
+        return true;
+    const QString s = parser.value("species").toLower();
+    if (s != "dog" && s != "cat") {
+        error = QString("--species wants dog or cat, not \"%1\"").arg(parser.value("species"));
+        return false;
+    }
+    dog = s == "dog";
+    return true;
+}
+
+bool ReadExport(const QCommandLineParser& parser, QString& file, QString& error)
+{
+    if (!parser.isSet("export"))
+        return true;
+    file = parser.value("export");
+    TExportFormat format;
+    if (!ExportFormatOf(file, format)) {
+        error = QString("--export wants a file name ending in .xlsx or .csv, not \"%1\"").arg(file);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TParseResult ParseOptions(const QStringList& Arguments, TBatchOptions& Options, QString& Error)
+{
+    QCommandLineParser parser;
+    AddOptions(parser);
+    if (!parser.parse(Arguments)) {
+        Error = parser.errorText();
+        return TParseResult::Error;
+    }
+    if (parser.isSet("help"))
+        return TParseResult::Help;
+    TBatchOptions o;
+    o.All = parser.isSet("all");
+    o.Align = parser.isSet("align");
+    o.Deform = parser.isSet("deform");
+    o.Json = parser.isSet("json");
+    o.Quiet = parser.isSet("quiet");
+    std::optional<int32_t> threads;
+    const bool ok = ReadInteger(parser, "sp", 1, 10'000'000, o.SPNumber, Error) &&
+                    ReadReal(parser, "compactness", true, o.Compactness, Error) &&
+                    ReadReal(parser, "bg", false, o.BGThreshold, Error) &&
+                    ReadReal(parser, "rg", false, o.RGThreshold, Error) && ReadSpecies(parser, o.Dog, Error) &&
+                    ReadInteger(parser, "threads", 1, 1024, threads, Error) && ReadExport(parser, o.ExportFile, Error);
+    if (!ok)
+        return TParseResult::Error;
+    o.Threads = threads.value_or(0);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        Error = positional.isEmpty() ? "no study folder given" : "more than one study folder given";
+        return TParseResult::Error;
+    }
+    o.StudyDir = positional.front();
+    Options = o;
+    return TParseResult::Run;
+}
+
+QString UsageText()
+{
+    return QStringLiteral(
+        "Usage: orvix-batch [options] STUDY_DIR\n"
+        "\n"
+        "Loads the study in STUDY_DIR (the *.bmp photographs in its sub-folders, named by tooth\n"
+        "number and time point), calculates its photographs with the default parameters and\n"
+        "reports the results. Result files (.sp) are written beside the photographs.\n"
+        "\n"
+        "Which photographs (the commands of the main window):\n"
+        "  (neither)          Calculate NEW: segment those not yet calculated\n"
+        "  --align            Align NEW: align onto the tooth's first photograph, then segment,\n"
+        "                     those not yet calculated or not yet aligned\n"
+        "  --all              Recalculate ALL: segment every photograph\n"
+        "  --all --align      Realign ALL: align and segment every photograph\n"
+        "  --deform           the alignment may stretch or shrink the image (\"Deformation\")\n"
+        "\n"
+        "Parameters for this run (the settings file keeps its values; without an option its\n"
+        "value is used):\n"
+        "  --sp N             number of superpixels (DefaultSPNumber)\n"
+        "  --compactness X    compactness of the superpixels (DefaultCompactness)\n"
+        "  --bg X             background threshold, a fraction of the brightest superpixel\n"
+        "                     (DefaultBGThreshold)\n"
+        "  --rg X             red/green threshold (DefaultRGThreshold)\n"
+        "  --species dog|cat  switch the study's species first (creates or deletes the marker\n"
+        "                     file 'feline' in STUDY_DIR)\n"
+        "\n"
+        "Output:\n"
+        "  --export FILE      write the measurements to FILE (.xlsx or .csv). A file written\n"
+        "                     earlier by this program gets the new block below its blocks; any\n"
+        "                     other existing file is refused and left alone.\n"
+        "  --json             one JSON object per photograph on stdout, in study order\n"
+        "  --quiet            no progress bar and no summary on stderr\n"
+        "  --threads N        worker threads (default: one per logical processor)\n"
+        "  -h, --help         show this text\n"
+        "\n"
+        "Ctrl-C stops the run as the Stop button does: photographs in progress are finished,\n"
+        "no new one is started, and nothing is exported. Press it again to quit at once.\n"
+        "\n"
+        "Exit status: 0 every photograph succeeded; 1 a photograph could not be read or\n"
+        "calculated, or the export failed; 2 bad usage, a missing folder, a study without\n"
+        "photographs or an export file that is not ours; 130 stopped by Ctrl-C.\n");
+}
