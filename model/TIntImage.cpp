@@ -11,17 +11,9 @@
 
 namespace {
 
-// std::nearbyint as two additions: it is a library call that saves and restores the floating-point
-// environment, which made it a third of the cost of a transform. Adding 1.5 x 2^52 leaves no
-// fraction bits, so the addition itself rounds, to nearest with ties to even like nearbyint in the
-// default rounding mode, for |v| < 2^51. Larger values come back large (and NaN stays NaN), so the
-// bounds test below still rejects them.
-inline double RoundToEven(double v)
-{
-    constexpr double Shifter = 6755399441055744.0; // 1.5 x 2^52
-    return (v + Shifter) - Shifter;
-}
-
+// Rounding as RoundEvenFast: nearbyint is a library call that saves and restores the
+// floating-point environment, a third of the cost of a transform. Positions beyond 2^51 come back
+// large (NaN stays NaN), so the bounds test still rejects them.
 // One row of the general case of Transform. Everything is held in locals, so that the compiler
 // need not reload it after every store into the destination.
 class TRowSampler {
@@ -43,8 +35,8 @@ public:
 #endif
         for (; x < right; ++x) {
             const double u = (x - fOx) * fScaleX + fShiftX;
-            const double sx = RoundToEven(u * fCos + v * fSin + fOx);
-            const double sy = RoundToEven(fOy - (v * fCos - u * fSin));
+            const double sx = RoundEvenFast(u * fCos + v * fSin + fOx);
+            const double sy = RoundEvenFast(fOy - (v * fCos - u * fSin));
             // Compared as reals so that far-away positions never overflow an integer.
             if (sx >= 0 && sx <= fMaxX && sy >= 0 && sy <= fMaxY)
                 dst[x] = fSrc[size_t(int32_t(sx)) + size_t(int32_t(sy)) * size_t(fWidth)];
