@@ -105,43 +105,56 @@ size_t PlanePitch(int32_t width)
     return pitch;
 }
 
-struct TRunSum {
-    float L, A, B;
-};
-
-// Sums of l, a and b over [0, n): four lanes (one SSE register each), then the lanes in a fixed
-// order.
-TRunSum SumRun(const float* l, const float* a, const float* b, int32_t n)
+// Adds the pixels of one row to the sums of their clusters. Runs of one cluster are summed four
+// pixels at a time while a whole group of four belongs to the run, so that a run costs about one
+// mispredicted branch, at its end.
+void SumRow(const int32_t* cluster, const float* l, const float* a, const float* b, int32_t width,
+            int32_t y, TClusterSum* sums)
 {
+    int32_t current = cluster[0], start = 0;
+    uint64_t pair = uint64_t(uint32_t(current)) * 0x100000001ull;
     TFloat4 vl = {}, va = {}, vb = {};
-    int32_t j = 0;
-    for (; j + 4 <= n; j += 4) {
-        vl += *reinterpret_cast<const TFloat4u*>(l + j);
-        va += *reinterpret_cast<const TFloat4u*>(a + j);
-        vb += *reinterpret_cast<const TFloat4u*>(b + j);
+    float sl = 0, sa = 0, sb = 0;
+    auto flush = [&](int32_t end) {
+        TClusterSum& s = sums[current];
+        s.L += double((vl[0] + vl[1]) + (vl[2] + vl[3]) + sl);
+        s.A += double((va[0] + va[1]) + (va[2] + va[3]) + sa);
+        s.B += double((vb[0] + vb[1]) + (vb[2] + vb[3]) + sb);
+        const int32_t n = end - start;
+        s.X += 0.5 * n * (start + end - 1);
+        s.Y += double(n) * y;
+        s.N += n;
+        vl = va = vb = TFloat4{};
+        sl = sa = sb = 0;
+    };
+    auto add = [&](int32_t x) {
+        if (cluster[x] != current) {
+            flush(x);
+            current = cluster[x];
+            start = x;
+            pair = uint64_t(uint32_t(current)) * 0x100000001ull;
+        }
+        sl += l[x];
+        sa += a[x];
+        sb += b[x];
+    };
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        uint64_t p0, p1;
+        std::memcpy(&p0, cluster + x, sizeof p0);
+        std::memcpy(&p1, cluster + x + 2, sizeof p1);
+        if (((p0 ^ pair) | (p1 ^ pair)) == 0) {
+            vl += *reinterpret_cast<const TFloat4u*>(l + x);
+            va += *reinterpret_cast<const TFloat4u*>(a + x);
+            vb += *reinterpret_cast<const TFloat4u*>(b + x);
+        } else {
+            for (int32_t j = x; j < x + 4; ++j)
+                add(j);
+        }
     }
-    TRunSum s{(vl[0] + vl[1]) + (vl[2] + vl[3]), (va[0] + va[1]) + (va[2] + va[3]),
-              (vb[0] + vb[1]) + (vb[2] + vb[3])};
-    for (; j < n; ++j) {
-        s.L += l[j];
-        s.A += a[j];
-        s.B += b[j];
-    }
-    return s;
-}
-
-// The end of the run of value k that starts at row[x]: two pixels per comparison while it can.
-int32_t RunEnd(const int32_t* row, int32_t x, int32_t width, int32_t k)
-{
-    const uint64_t pair = uint64_t(uint32_t(k)) * 0x100000001ull;
-    for (uint64_t v; x + 2 <= width; x += 2) {
-        std::memcpy(&v, row + x, sizeof v);
-        if (v != pair)
-            break;
-    }
-    while (x < width && row[x] == k)
-        ++x;
-    return x;
+    for (; x < width; ++x)
+        add(x);
+    flush(width);
 }
 
 } // namespace
@@ -296,7 +309,7 @@ float TSegmenter::Iterate()
     std::sort(fOrder.begin(), fOrder.end(), [&](int32_t p, int32_t q) {
         return fWindows[p].Y0 != fWindows[q].Y0 ? fWindows[p].Y0 < fWindows[q].Y0 : p < q;
     });
-    fSums.assign(fCentres.size(), TSum{});
+    fSums.assign(fCentres.size(), TClusterSum{});
     size_t first = 0;
     for (int32_t top = 0; top < fHeight; top += kStripRows) {
         const int32_t bottom = std::min(fHeight, top + kStripRows) - 1;
@@ -331,28 +344,12 @@ void TSegmenter::AssignStrip(int32_t top, int32_t bottom, size_t first)
     }
 }
 
-// Sums of (L, a, b, x, y) per centre over the strip's pixels, taken over runs of equal clusters
-// along each row.
+// Sums of (L, a, b, x, y) per centre over the strip's pixels.
 void TSegmenter::SumStrip(int32_t top, int32_t bottom)
 {
     for (int32_t y = top; y <= bottom; ++y) {
         const size_t base = size_t(y) * fPitch;
-        const int32_t* row = fCluster + base;
-        int32_t x = 0;
-        while (x < fWidth) {
-            const int32_t k = row[x];
-            const int32_t start = x;
-            x = RunEnd(row, x, fWidth, k);
-            const int32_t n = x - start;
-            const TRunSum run = SumRun(fL + base + start, fA + base + start, fB + base + start, n);
-            TSum& s = fSums[k];
-            s.L += run.L;
-            s.A += run.A;
-            s.B += run.B;
-            s.X += 0.5 * n * (start + x - 1);
-            s.Y += double(n) * y;
-            s.N += n;
-        }
+        SumRow(fCluster + base, fL + base, fA + base, fB + base, fWidth, y, fSums.data());
     }
 }
 
@@ -361,7 +358,7 @@ float TSegmenter::MoveCentres()
 {
     double totalShift = 0;
     for (size_t k = 0; k < fCentres.size(); ++k) {
-        const TSum& s = fSums[k];
+        const TClusterSum& s = fSums[k];
         if (s.N == 0)
             continue;
         const double n = double(s.N);

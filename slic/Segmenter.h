@@ -10,6 +10,12 @@
 
 namespace Slic {
 
+// Running sums of one cluster's pixels for the update step.
+struct TClusterSum {
+    double L, A, B, X, Y;
+    int64_t N;
+};
+
 struct TSlicOptions {
     int MaxIterations = 10;
     // Stop before MaxIterations once the centres have settled: their mean move in an iteration
@@ -39,10 +45,6 @@ private:
     };
     struct TBounds {   // a centre's search window, inclusive
         int32_t X0, X1, Y0, Y1;
-    };
-    struct TSum {
-        double L, A, B, X, Y;
-        int64_t N;
     };
 
     void PlaceSeeds(int32_t k);
@@ -74,7 +76,7 @@ private:
     std::vector<TCentre> fCentres;
     std::vector<TBounds> fWindows;
     std::vector<int32_t> fOrder;            // centres by the top row of their window
-    std::vector<TSum> fSums;
+    std::vector<TClusterSum> fSums;
     std::vector<TColour> fColours;          // centre colours for the connectivity stage
     std::vector<float> fColumnTerm;         // scratch: spatial term per column of a window
 };
