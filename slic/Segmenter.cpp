@@ -11,11 +11,6 @@
 namespace Slic {
 namespace {
 
-// Rows per strip of the assignment step. A strip's planes (about 20 bytes a pixel) stay in the
-// level-2 cache while every centre whose window meets the strip visits it, so each iteration
-// reads the image once from memory instead of once per overlapping window.
-constexpr int32_t kStripRows = 16;
-
 // The assignment loop is the hot spot of the library. It is written with 8-lane vectors, which
 // GCC lowers to pairs of SSE2 instructions by default; on x86-64 Linux a second copy for AVX2
 // machines is chosen at load time. Floating-point contraction is off for the library, so both
@@ -32,61 +27,35 @@ using TInt8 = int32_t __attribute__((vector_size(32)));
 using TFloat8u = float __attribute__((vector_size(32), aligned(4)));
 using TInt8u = int32_t __attribute__((vector_size(32), aligned(4)));
 
-// The part of one centre's search window that lies in one strip, from its top-left pixel.
-struct TWindow {
-    const float* L;
-    const float* A;
-    const float* B;
-    const float* ColumnTerm;  // (m / S)^2 dx^2 per column
-    float* Distance;
-    int32_t* Cluster;
-    int32_t Columns, Rows;
-    size_t Stride;
-    float CL, CA, CB;
-    float TopDy;              // y of the first row minus the centre's y
-    float Weight;             // (m / S)^2
-    int32_t K;
-};
-
-// Each pixel of the window takes centre K when D^2 = d_lab^2 + (m / S)^2 d_xy^2 is below its
-// best distance so far. Branch-free, so the compiler emits vector compares and blends.
-SLIC_CLONES void AssignWindow(const TWindow& w)
+// The assignment step for one row, eight pixels at a time: each pixel takes, among the centres
+// whose 2S x 2S window covers it, the one with the least D^2 = d_lab^2 + (m / S)^2 d_xy^2 (the
+// first in `active` order on a tie); a pixel no window covers keeps its cluster. The pixel's
+// colour stays in registers while its few candidate centres are tried, so the row is read and
+// written once. active is sorted by X0; the row holds at least `width` rounded up to 8 entries.
+SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32_t* cluster,
+                           int32_t width, const TActiveWindow* active, const float* rowTerms,
+                           size_t count, float weight)
 {
-    // Locals, so that the stores below cannot make the compiler reload them.
-    const float cl = w.CL, ca = w.CA, cb = w.CB, weight = w.Weight;
-    const float* columnTerm = w.ColumnTerm;
-    const int32_t columns = w.Columns, k = w.K;
-    const TInt8 k8 = TInt8{} + k;
-    for (int32_t r = 0; r < w.Rows; ++r) {
-        const size_t o = size_t(r) * w.Stride;
-        const float* l = w.L + o;
-        const float* a = w.A + o;
-        const float* b = w.B + o;
-        float* distance = w.Distance + o;
-        int32_t* cluster = w.Cluster + o;
-        const float dy = w.TopDy + float(r);
-        const float rowTerm = weight * dy * dy;
-        int32_t j = 0;
-        for (; j + 8 <= columns; j += 8) {
-            const TFloat8 dl = *reinterpret_cast<const TFloat8u*>(l + j) - cl;
-            const TFloat8 da = *reinterpret_cast<const TFloat8u*>(a + j) - ca;
-            const TFloat8 db = *reinterpret_cast<const TFloat8u*>(b + j) - cb;
-            const TFloat8 d = dl * dl + da * da + db * db +
-                              (*reinterpret_cast<const TFloat8u*>(columnTerm + j) + rowTerm);
-            const TFloat8 old = *reinterpret_cast<const TFloat8u*>(distance + j);
-            const TInt8 closer = d < old;
-            *reinterpret_cast<TFloat8u*>(distance + j) = closer ? d : old;
-            *reinterpret_cast<TInt8u*>(cluster + j) =
-                closer ? k8 : *reinterpret_cast<const TInt8u*>(cluster + j);
+    const TFloat8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    size_t first = 0;
+    for (int32_t x = 0; x < width; x += 8) {
+        while (first < count && active[first].X1 < x)
+            ++first;
+        const TFloat8 xs = lane + float(x);
+        const TFloat8 pl = *reinterpret_cast<const TFloat8u*>(l + x);
+        const TFloat8 pa = *reinterpret_cast<const TFloat8u*>(a + x);
+        const TFloat8 pb = *reinterpret_cast<const TFloat8u*>(b + x);
+        TFloat8 best = TFloat8{} + FLT_MAX;
+        TInt8 bestK = *reinterpret_cast<const TInt8u*>(cluster + x);
+        for (size_t i = first; i < count && active[i].X0 < x + 8; ++i) {
+            const TActiveWindow& c = active[i];
+            const TFloat8 dl = pl - c.L, da = pa - c.A, db = pb - c.B, dx = xs - c.X;
+            const TFloat8 d = dl * dl + da * da + db * db + (weight * (dx * dx) + rowTerms[i]);
+            const TInt8 closer = (d < best) & (xs >= c.Left) & (xs <= c.Right);
+            best = closer ? d : best;
+            bestK = closer ? (TInt8{} + c.K) : bestK;
         }
-        for (; j < columns; ++j) {
-            const float dl = l[j] - cl, da = a[j] - ca, db = b[j] - cb;
-            const float d = dl * dl + da * da + db * db + (columnTerm[j] + rowTerm);
-            if (d < distance[j]) {
-                distance[j] = d;
-                cluster[j] = k;
-            }
-        }
+        *reinterpret_cast<TInt8u*>(cluster + x) = bestK;
     }
 }
 
@@ -166,21 +135,24 @@ int32_t TSegmenter::Run(const uint32_t* pixels, int32_t width, int32_t height, i
     fHeight = height;
     fPitch = PlanePitch(width);
     k = std::min(k, width * height);
-    // Four planes (L, a, b, cluster) and one strip of distances. The connectivity stage reuses the
-    // L, a and b planes, no longer needed by then, as its queue of up to width * height runs.
+    // Five planes: L, a, b, cluster and, for the connectivity stage, the cluster of each label.
+    // That stage also reuses the L, a and b planes, no longer needed by then, as its queue of up
+    // to width * height runs.
     static_assert(sizeof(TSpan) == 3 * sizeof(float));
     const size_t plane = fPitch * size_t(height);
-    const size_t strip = fPitch * size_t(std::min(height, kStripRows));
-    std::byte* memory = fWorkspace.Reserve((plane * 5 + strip) * sizeof(float));
+    std::byte* memory = fWorkspace.Reserve(plane * 5 * sizeof(float));
     fL = reinterpret_cast<float*>(memory);
     fA = fL + plane;
     fB = fA + plane;
     fCluster = reinterpret_cast<int32_t*>(fB + plane);
     fLabelClusters = fCluster + plane;
-    fStripDistance = reinterpret_cast<float*>(fLabelClusters + plane);
     for (int32_t y = 0; y < height; ++y) {
         const size_t row = size_t(y) * fPitch;
         ToLab(pixels + size_t(y) * width, size_t(width), fL + row, fA + row, fB + row);
+        // The assignment reads whole groups of eight: give the padding a harmless colour.
+        std::fill(fL + row + width, fL + row + fPitch, 0.0f);
+        std::fill(fA + row + width, fA + row + fPitch, 0.0f);
+        std::fill(fB + row + width, fB + row + fPitch, 0.0f);
     }
 
     PlaceSeeds(k);
@@ -291,9 +263,8 @@ void TSegmenter::AssignToGridCells()
     }
 }
 
-// One k-means iteration, strip by strip: assignment (each centre claims, within its 2S x 2S
-// window, the pixels to which it is nearer than any centre before it), then the strip's sums for
-// the update. Returns the mean spatial move of the centres, in pixels.
+// One k-means iteration, row by row: assignment, then the row's sums for the update. Returns the
+// mean spatial move of the centres, in pixels.
 float TSegmenter::Iterate()
 {
     fWindows.resize(fCentres.size());
@@ -305,51 +276,43 @@ float TSegmenter::Iterate()
                        std::max(0, cy - fReachY), std::min(fHeight - 1, cy + fReachY)};
         fOrder[k] = k;
     }
-    // In order of their top row, the windows that meet a strip form one run of fOrder.
     std::sort(fOrder.begin(), fOrder.end(), [&](int32_t p, int32_t q) {
         return fWindows[p].Y0 != fWindows[q].Y0 ? fWindows[p].Y0 < fWindows[q].Y0 : p < q;
     });
     fSums.assign(fCentres.size(), TClusterSum{});
-    size_t first = 0;
-    for (int32_t top = 0; top < fHeight; top += kStripRows) {
-        const int32_t bottom = std::min(fHeight, top + kStripRows) - 1;
-        while (first < fOrder.size() && fWindows[fOrder[first]].Y1 < top)
-            ++first;
-        AssignStrip(top, bottom, first);
-        SumStrip(top, bottom);
+    fActive.clear();
+    size_t next = 0;
+    for (int32_t y = 0; y < fHeight; ++y) {
+        UpdateActive(y, next);
+        const size_t base = size_t(y) * fPitch;
+        AssignRow(fL + base, fA + base, fB + base, fCluster + base, fWidth, fActive.data(),
+                  fRowTerms.data(), fActive.size(), fSpatialWeight);
+        SumRow(fCluster + base, fL + base, fA + base, fB + base, fWidth, y, fSums.data());
     }
     return MoveCentres();
 }
 
-void TSegmenter::AssignStrip(int32_t top, int32_t bottom, size_t first)
+// Keeps fActive to the windows that cover row y, sorted by their left column (then centre), and
+// their row terms in fRowTerms. fOrder[next ..] are the windows not yet entered.
+void TSegmenter::UpdateActive(int32_t y, size_t& next)
 {
-    std::fill(fStripDistance, fStripDistance + size_t(bottom - top + 1) * fPitch, FLT_MAX);
-    for (size_t o = first; o < fOrder.size() && fWindows[fOrder[o]].Y0 <= bottom; ++o) {
-        const int32_t k = fOrder[o];
+    std::erase_if(fActive, [y](const TActiveWindow& w) { return w.Y1 < y; });
+    for (; next < fOrder.size() && fWindows[fOrder[next]].Y0 <= y; ++next) {
+        const int32_t k = fOrder[next];
         const TBounds& w = fWindows[k];
-        const int32_t y0 = std::max(w.Y0, top), y1 = std::min(w.Y1, bottom);
-        if (y0 > y1)
-            continue;
         const TCentre& c = fCentres[k];
-        const int32_t columns = w.X1 - w.X0 + 1;
-        fColumnTerm.resize(size_t(columns));
-        for (int32_t j = 0; j < columns; ++j) {
-            const float dx = float(w.X0 + j) - c.X;
-            fColumnTerm[j] = fSpatialWeight * (dx * dx);
-        }
-        const size_t at = size_t(y0) * fPitch + w.X0;
-        AssignWindow({fL + at, fA + at, fB + at, fColumnTerm.data(),
-                      fStripDistance + size_t(y0 - top) * fPitch + w.X0, fCluster + at, columns,
-                      y1 - y0 + 1, fPitch, c.L, c.A, c.B, float(y0) - c.Y, fSpatialWeight, k});
+        const TActiveWindow entry{w.X0, w.X1, w.Y1, k, float(w.X0), float(w.X1),
+                                  c.X, c.Y, c.L, c.A, c.B};
+        const auto at = std::upper_bound(fActive.begin(), fActive.end(), entry,
+                                         [](const TActiveWindow& p, const TActiveWindow& q) {
+                                             return p.X0 != q.X0 ? p.X0 < q.X0 : p.K < q.K;
+                                         });
+        fActive.insert(at, entry);
     }
-}
-
-// Sums of (L, a, b, x, y) per centre over the strip's pixels.
-void TSegmenter::SumStrip(int32_t top, int32_t bottom)
-{
-    for (int32_t y = top; y <= bottom; ++y) {
-        const size_t base = size_t(y) * fPitch;
-        SumRow(fCluster + base, fL + base, fA + base, fB + base, fWidth, y, fSums.data());
+    fRowTerms.resize(fActive.size());
+    for (size_t i = 0; i < fActive.size(); ++i) {
+        const float dy = float(y) - fActive[i].Y;
+        fRowTerms[i] = fSpatialWeight * (dy * dy);
     }
 }
 

@@ -16,6 +16,13 @@ struct TClusterSum {
     int64_t N;
 };
 
+// A centre whose search window covers the row being assigned.
+struct TActiveWindow {
+    int32_t X0, X1, Y1, K;
+    float Left, Right;   // X0 and X1 as floats, for lane masks
+    float X, Y, L, A, B; // the centre
+};
+
 struct TSlicOptions {
     int MaxIterations = 10;
     // Stop before MaxIterations once the centres have settled: their mean move in an iteration
@@ -52,8 +59,7 @@ private:
     void MoveSeedsOffEdges();
     void AssignToGridCells();
     float Iterate();
-    void AssignStrip(int32_t top, int32_t bottom, size_t first);
-    void SumStrip(int32_t top, int32_t bottom);
+    void UpdateActive(int32_t y, size_t& next);
     float MoveCentres();
 
     int32_t fWidth = 0, fHeight = 0;
@@ -71,14 +77,14 @@ private:
     float* fB = nullptr;
     int32_t* fCluster = nullptr;            // index of the nearest centre per pixel
     int32_t* fLabelClusters = nullptr;      // scratch for the connectivity stage
-    float* fStripDistance = nullptr;        // best D^2 so far, for the rows of one strip
 
     std::vector<TCentre> fCentres;
     std::vector<TBounds> fWindows;
     std::vector<int32_t> fOrder;            // centres by the top row of their window
+    std::vector<TActiveWindow> fActive;     // the windows that cover the current row, by X0
+    std::vector<float> fRowTerms;           // (m / S)^2 dy^2 of each active window
     std::vector<TClusterSum> fSums;
     std::vector<TColour> fColours;          // centre colours for the connectivity stage
-    std::vector<float> fColumnTerm;         // scratch: spatial term per column of a window
 };
 
 } // namespace Slic
