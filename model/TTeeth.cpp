@@ -207,5 +207,3 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
     NameThem();
     return failures;
 }
-
-TTeeth::~TTeeth() = default;

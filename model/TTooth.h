@@ -6,6 +6,7 @@
 #pragma once
 
 #include "TIntImage.h"
+#include "TSuperpose.h"
 
 #include <QString>
 
@@ -96,6 +97,26 @@ public:
     void SaveStat() const;
     bool LoadStat();
     QString StatFileName() const;
+
+    // Alignment onto the reference photograph of this photograph's tooth: its first photograph in
+    // time order, or nullptr when the photograph belongs to no tooth series (then nothing happens).
+    // - Reference == this: the first photograph is marked aligned (NelmDone) and keeps its transform
+    //   and Image; it is never fitted and never re-rendered, so other photographs' fits may read
+    //   its Image meanwhile.
+    // - NelmDone set: no fit; TransPars := NELMPars, Image is re-rendered from Raw when that changes
+    //   the geometry, and the display image is redrawn.
+    // - Otherwise one TSuperpose fit of Raw onto Reference->Image from the current TransPars; then
+    //   Image := Raw through the new TransPars, NELMPars := TransPars, display redrawn, NelmDone set.
+    // If the fit throws (a photograph black in its centre, TOrvixError) nothing of this photograph
+    // has changed. Writes this photograph only and reads Reference->Image: a batch worker may align
+    // its photograph while others align theirs against the same reference.
+    void Superpose(bool Deform, const TOnShow& Showproc, const TTooth* Reference);
+    // The same with the first photograph of Parent as the reference; defined with the study, which
+    // knows the time order of a tooth's photographs.
+    void Superpose(bool Deform, const TOnShow& Showproc);
+    // Normalised cross-correlation of Image with reference.Image over the central region the fit
+    // compares, on the same reduced grey copies: 1 is a perfect match. Computed on demand.
+    double AlignmentQuality(const TTooth& reference) const;
 
     // Display: normal view (class outlines white, mask outline magenta) and the inspection views
     // 0 classes, 1 intensity, 2..4 red/green/blue means.

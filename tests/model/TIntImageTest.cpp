@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 namespace {
 
 // A w x h image whose pixel (x, y) holds 1 + x + 100 * y, so every pixel is non-zero and traceable.
@@ -69,6 +72,70 @@ TEST(TIntImageTest, ShiftZeroFillsTheWholeDestinationFirst)
     }
     EXPECT_EQ(dest[12], 0);
     EXPECT_EQ(dest[13], 0);
+}
+
+namespace {
+
+// The general path written out as the definition reads, one pixel at a time.
+TIntVector DefinedTransform(const TIntImage& s, const TTransPars& p, const TRect& r)
+{
+    TIntVector d(size_t(r.Width() * r.Height()), 0);
+    for (int32_t y = r.Top; y < r.Bottom; ++y)
+        for (int32_t x = r.Left; x < r.Right; ++x) {
+            const double u = (x - s.OriginX()) * p.Scalex + p.Shiftx;
+            const double v = (s.OriginY() - y) * p.Scaley + p.Shifty;
+            const double sx = std::nearbyint(u * p.cosa + v * p.sina + s.OriginX());
+            const double sy = std::nearbyint(s.OriginY() - (v * p.cosa - u * p.sina));
+            if (sx >= 0 && sx <= s.Width() - 1 && sy >= 0 && sy <= s.Height() - 1)
+                d[size_t((x - r.Left) + (y - r.Top) * r.Width())] = s.Pixels(int32_t(sx), int32_t(sy));
+        }
+    return d;
+}
+
+} // namespace
+
+TEST(TIntImageTest, GeneralPathFollowsTheDefinition)
+{
+    // Random transforms, plus ones that put many positions on exact ties; odd and even widths.
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> angle(-200, 200), shift(-12, 12), scale(0.5, 1.6);
+    std::vector<TTransPars> cases;
+    for (int k = 0; k < 40; ++k) {
+        TTransPars p;
+        p.Init(angle(random), shift(random), shift(random), scale(random), scale(random), 1);
+        cases.push_back(p);
+    }
+    for (const double a : {0.0, 90.0, 180.0, -90.0}) {
+        TTransPars p;
+        p.Init(a, 0.5, -1.5, 1, 1, 1);
+        cases.push_back(p);
+    }
+    const TIntImage src = Numbered(37, 24);
+    const TRect rects[] = {{0, 0, 37, 24}, {-5, 3, 40, 20}, {4, -2, 30, 26}};
+    for (const TTransPars& p : cases)
+        for (const TRect& r : rects) {
+            TIntVector d(size_t(r.Width() * r.Height()));
+            src.Transform(p, d, r);
+            ASSERT_EQ(d, DefinedTransform(src, p, r)) << "angle " << p.fAngle << " shift " << p.Shiftx << ", "
+                                                      << p.Shifty << " rect width " << r.Width();
+        }
+}
+
+TEST(TIntImageTest, HalfPixelPositionsRoundToEven)
+{
+    // Origin (2.5, 1.5): a half-pixel shift puts every source position on a tie.
+    const TIntImage src = Numbered(5, 3);
+    TTransPars p = TTransPars::Identity();
+    p.Shiftx = 0.5;
+    p.Shifty = -0.5; // v measures upwards: source row y + 0.5
+    TIntImage dest;
+    src.Transform(p, dest);
+    const int32_t nearestEven[] = {0, 2, 2, 4, 4}; // of 0.5, 1.5, 2.5, 3.5, 4.5
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x) {
+            const int32_t sy = nearestEven[y];
+            EXPECT_EQ(dest.Pixels(x, y), sy < 3 ? Label(nearestEven[x], sy) : 0) << x << ", " << y;
+        }
 }
 
 TEST(TIntImageTest, NinetyDegreesMapsRightOfOriginToBelowOrigin)

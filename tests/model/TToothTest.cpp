@@ -323,3 +323,38 @@ TEST_F(TToothTest, DrawingViews)
     expected[2] = expected[8] = Magenta;
     EXPECT_EQ(t->Contour.img, expected) << "only the mask outline without a segmentation";
 }
+
+TEST_F(TToothTest, DoSuperpixelSegmentsClassifiesMeasuresAndSaves)
+{
+    // A green disk with a red cap on a dark background.
+    const int32_t w = 120, h = 90;
+    TIntVector colours(size_t(w * h), 0x0C0804);
+    int32_t red = 0, green = 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const double dx = x - 60.0, dy = y - 45.0;
+            if (dx * dx + dy * dy < 35 * 35) {
+                const bool cap = dy < -15;
+                colours[size_t(x + y * w)] = cap ? 0xE03020 : 0x20E040;
+                (cap ? red : green) += 1;
+            }
+        }
+    TTooth t(WriteBitmap("A11000.bmp", w, h, colours), 11);
+    EXPECT_EQ(t.DoSuperpixel(100, 20, 0.5, 0), 1.0);
+    EXPECT_TRUE(t.Done());
+    EXPECT_EQ(t.SPnumber, 100);
+    EXPECT_EQ(t.BGThreshold, 0.5);
+    EXPECT_EQ(t.labels.size(), size_t(w * h));
+    EXPECT_EQ(int32_t(t.SPList.size()), t.numlabels);
+    int32_t area = 0;
+    for (const TSuperPixel& s : t.SPList)
+        area += s.Area;
+    EXPECT_EQ(area, w * h);
+    EXPECT_EQ(t.MaxIntensity, 0xE0);
+    EXPECT_NEAR(t.RArea, 100.0 * red / (w * h), 1.0);
+    EXPECT_NEAR(t.GArea, 100.0 * green / (w * h), 1.0);
+    EXPECT_NE(t.Contour.img, t.Image.img) << "outlines drawn";
+    TTooth back(t.fname, 11);
+    EXPECT_EQ(back.labels, t.labels) << "result file written";
+    EXPECT_EQ(back.RArea, t.RArea);
+}

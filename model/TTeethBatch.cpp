@@ -1,0 +1,111 @@
+// The batch recalculation of a study on its worker pool.
+#include "DefaultIniFile.h"
+#include "TTeeth.h"
+
+#include <cmath>
+#include <limits>
+
+void TTooth::Superpose(bool Deform, const TOnShow& Showproc)
+{
+    Superpose(Deform, Showproc, Parent ? Parent->First() : nullptr);
+}
+
+double TTeeth::AlignQuality(const TTooth& Tooth)
+{
+    const TTooth* reference = Tooth.Parent ? Tooth.Parent->First() : nullptr;
+    if (!Tooth.NelmDone || !reference || reference == &Tooth)
+        return std::numeric_limits<double>::quiet_NaN();
+    return Tooth.AlignmentQuality(*reference);
+}
+
+TTeeth::~TTeeth()
+{
+    // Workers must be idle before the photographs they hold go; they finish only the photograph
+    // in hand.
+    AbortCalc();
+    MT.reset();
+}
+
+bool TTeeth::RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate)
+{
+    // The work list is shared with the workers until the run has ended.
+    if (fRunning)
+        return false;
+    Aborted = false;
+    CalcCount = 0;
+    Deformation = Deform;
+    // Sized by the photographs, not by teeth x time points: two photographs of one tooth at one
+    // time point must not overrun it.
+    std::vector<TTooth*> list;
+    list.reserve(size_t(PhotographCount()));
+    for (const auto& series : fItems)
+        for (const auto& t : *series)
+            if (!(OnlyNew && t->Done() && (!Align || t->NelmDone)))
+                list.push_back(t.get());
+    if (list.empty())
+        return false;
+    ToothVector = std::move(list);
+    Alignaswell = Align;
+    CalcTotal = int32_t(ToothVector.size());
+    {
+        std::lock_guard lock(fFailureLock);
+        fFailures.clear();
+    }
+    OnTerminateCalc = std::move(Onterminate);
+    MT->OnTerminate = [this](bool Success) { DoTerminateCalc(Success); };
+    MT->ProcessItem = [this](int32_t Index, int32_t Size) { CalcItems(Index, Size); };
+    fRunning = true;
+    MT->Run(CalcTotal, 0);
+    return true;
+}
+
+void TTeeth::AbortCalc()
+{
+    Aborted = true;
+    if (MT)
+        MT->Aborted = true;
+}
+
+std::vector<TFailure> TTeeth::Failures() const
+{
+    std::lock_guard lock(fFailureLock);
+    return fFailures;
+}
+
+void TTeeth::CalcItems(int32_t Index, int32_t Size)
+{
+    for (int32_t i = Index; i < Index + Size; ++i) {
+        TTooth* tooth = ToothVector[size_t(i)];
+        // One photograph that fails must not end the rest of this worker's block.
+        try {
+            if (Alignaswell)
+                tooth->Superpose(Deformation, {});
+            tooth->DoSuperpixel(DefaultSPNumber.load(), DefaultCompactness.load(), DefaultBGThreshold.load(),
+                                DefaultRGThreshold.load());
+        } catch (const std::bad_alloc&) {
+            std::lock_guard lock(fFailureLock);
+            fFailures.push_back({tooth->fname, "out of memory"});
+        } catch (const std::exception& e) {
+            std::lock_guard lock(fFailureLock);
+            fFailures.push_back({tooth->fname, QString::fromStdString(e.what())});
+        } catch (...) {
+            std::lock_guard lock(fFailureLock);
+            fFailures.push_back({tooth->fname, "unknown error"});
+        }
+        if (Aborted)
+            return;
+        ++CalcCount;
+    }
+}
+
+void TTeeth::DoTerminateCalc(bool Success)
+{
+    fRunning = false;
+    bool failed;
+    {
+        std::lock_guard lock(fFailureLock);
+        failed = !fFailures.empty();
+    }
+    if (OnTerminateCalc)
+        OnTerminateCalc(Success && !failed);
+}

@@ -1,0 +1,338 @@
+#include "Segmenter.h"
+
+#include "Connectivity.h"
+#include "LabPlanes.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace Slic {
+namespace {
+
+// The assignment loop is the hot spot of the library. It is written with 8-lane vectors, which
+// GCC lowers to pairs of SSE2 instructions by default; on x86-64 Linux a second copy for AVX2
+// machines is chosen at load time. Floating-point contraction is off for the library, so both
+// copies give identical labels.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#define SLIC_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define SLIC_CLONES
+#endif
+
+using TFloat8 = float __attribute__((vector_size(32)));
+using TInt8 = int32_t __attribute__((vector_size(32)));
+// The same, for loads and stores at any float-aligned address.
+using TFloat8u = float __attribute__((vector_size(32), aligned(4)));
+using TInt8u = int32_t __attribute__((vector_size(32), aligned(4)));
+
+// The assignment step for one row, eight pixels at a time: each pixel takes, among the centres
+// whose 2S x 2S window covers it, the one with the least D^2 = d_lab^2 + (m / S)^2 d_xy^2 (the
+// first in `active` order on a tie); a pixel no window covers keeps its cluster. The pixel's
+// colour stays in registers while its few candidate centres are tried, so the row is read and
+// written once. active is sorted by X0; the row holds at least `width` rounded up to 8 entries.
+SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32_t* cluster,
+                           int32_t width, const TActiveWindow* active, const float* rowTerms,
+                           size_t count, float weight)
+{
+    const TFloat8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    size_t first = 0;
+    for (int32_t x = 0; x < width; x += 8) {
+        while (first < count && active[first].X1 < x)
+            ++first;
+        const TFloat8 xs = lane + float(x);
+        const TFloat8 pl = *reinterpret_cast<const TFloat8u*>(l + x);
+        const TFloat8 pa = *reinterpret_cast<const TFloat8u*>(a + x);
+        const TFloat8 pb = *reinterpret_cast<const TFloat8u*>(b + x);
+        TFloat8 best = TFloat8{} + FLT_MAX;
+        TInt8 bestK = *reinterpret_cast<const TInt8u*>(cluster + x);
+        for (size_t i = first; i < count && active[i].X0 < x + 8; ++i) {
+            const TActiveWindow& c = active[i];
+            const TFloat8 dl = pl - c.L, da = pa - c.A, db = pb - c.B, dx = xs - c.X;
+            const TFloat8 d = dl * dl + da * da + db * db + (weight * (dx * dx) + rowTerms[i]);
+            const TInt8 closer = (d < best) & (xs >= c.Left) & (xs <= c.Right);
+            best = closer ? d : best;
+            bestK = closer ? (TInt8{} + c.K) : bestK;
+        }
+        *reinterpret_cast<TInt8u*>(cluster + x) = bestK;
+    }
+}
+
+using TFloat4 = float __attribute__((vector_size(16)));
+using TFloat4u = float __attribute__((vector_size(16), aligned(4)));
+
+// Row pitch of the working planes, in floats: whole cache lines per row, and a row-to-row step
+// far from a multiple of 4 KiB. Otherwise (a width of 1024, say) all rows of a window fall into
+// the same few level-1 cache sets and evict each other.
+size_t PlanePitch(int32_t width)
+{
+    size_t pitch = (size_t(width) + 15) / 16 * 16;
+    auto linesModPage = [&] { return pitch / 16 % 64; };
+    while (linesModPage() < 6 || linesModPage() > 58 || linesModPage() % 2 == 0)
+        pitch += 16;
+    return pitch;
+}
+
+// Adds the pixels of one row to the sums of their clusters. Runs of one cluster are summed four
+// pixels at a time while a whole group of four belongs to the run, so that a run costs about one
+// mispredicted branch, at its end.
+void SumRow(const int32_t* cluster, const float* l, const float* a, const float* b, int32_t width,
+            int32_t y, TClusterSum* sums)
+{
+    int32_t current = cluster[0], start = 0;
+    uint64_t pair = uint64_t(uint32_t(current)) * 0x100000001ull;
+    TFloat4 vl = {}, va = {}, vb = {};
+    float sl = 0, sa = 0, sb = 0;
+    auto flush = [&](int32_t end) {
+        TClusterSum& s = sums[current];
+        s.L += double((vl[0] + vl[1]) + (vl[2] + vl[3]) + sl);
+        s.A += double((va[0] + va[1]) + (va[2] + va[3]) + sa);
+        s.B += double((vb[0] + vb[1]) + (vb[2] + vb[3]) + sb);
+        const int32_t n = end - start;
+        s.X += 0.5 * n * (start + end - 1);
+        s.Y += double(n) * y;
+        s.N += n;
+        vl = va = vb = TFloat4{};
+        sl = sa = sb = 0;
+    };
+    auto add = [&](int32_t x) {
+        if (cluster[x] != current) {
+            flush(x);
+            current = cluster[x];
+            start = x;
+            pair = uint64_t(uint32_t(current)) * 0x100000001ull;
+        }
+        sl += l[x];
+        sa += a[x];
+        sb += b[x];
+    };
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        uint64_t p0, p1;
+        std::memcpy(&p0, cluster + x, sizeof p0);
+        std::memcpy(&p1, cluster + x + 2, sizeof p1);
+        if (((p0 ^ pair) | (p1 ^ pair)) == 0) {
+            vl += *reinterpret_cast<const TFloat4u*>(l + x);
+            va += *reinterpret_cast<const TFloat4u*>(a + x);
+            vb += *reinterpret_cast<const TFloat4u*>(b + x);
+        } else {
+            for (int32_t j = x; j < x + 4; ++j)
+                add(j);
+        }
+    }
+    for (; x < width; ++x)
+        add(x);
+    flush(width);
+}
+
+} // namespace
+
+int32_t TSegmenter::Run(const uint32_t* pixels, int32_t width, int32_t height, int32_t k, double m,
+                        int32_t* labels, const TSlicOptions& options)
+{
+    fWidth = width;
+    fHeight = height;
+    fPitch = PlanePitch(width);
+    k = std::min(k, width * height);
+    // Five planes: L, a, b, cluster and, for the connectivity stage, the cluster of each label.
+    // That stage also reuses the L, a and b planes, no longer needed by then, as its queue of up
+    // to width * height runs.
+    static_assert(sizeof(TSpan) == 3 * sizeof(float));
+    const size_t plane = fPitch * size_t(height);
+    std::byte* memory = fWorkspace.Reserve(plane * 5 * sizeof(float));
+    fL = reinterpret_cast<float*>(memory);
+    fA = fL + plane;
+    fB = fA + plane;
+    fCluster = reinterpret_cast<int32_t*>(fB + plane);
+    fLabelClusters = fCluster + plane;
+    for (int32_t y = 0; y < height; ++y) {
+        const size_t row = size_t(y) * fPitch;
+        ToLab(pixels + size_t(y) * width, size_t(width), fL + row, fA + row, fB + row);
+        // The assignment reads whole groups of eight: give the padding a harmless colour.
+        std::fill(fL + row + width, fL + row + fPitch, 0.0f);
+        std::fill(fA + row + width, fA + row + fPitch, 0.0f);
+        std::fill(fB + row + width, fB + row + fPitch, 0.0f);
+    }
+
+    PlaceSeeds(k);
+    MoveSeedsOffEdges();
+    AssignToGridCells();
+    // D^2 = d_lab^2 + (d_xy / S)^2 m^2; a huge m just makes the grid win, so cap it before squaring.
+    const double mm = std::min(std::fabs(m), 1e6);
+    fSpatialWeight = float(mm * mm / (double(fCellWidth) * fCellHeight));
+
+    const float settled = options.SettledShift * std::sqrt(fCellWidth * fCellHeight);
+    fIterations = 0;
+    while (fIterations < options.MaxIterations) {
+        const float meanShift = Iterate();
+        ++fIterations;
+        if (options.EarlyStop && meanShift < settled)
+            break;
+    }
+
+    // Fragments below a quarter of a grid cell are stray bits of a neighbour's cluster.
+    const auto minSize = int32_t(double(fCellWidth) * fCellHeight / 4);
+    fColours.resize(fCentres.size());
+    for (size_t i = 0; i < fCentres.size(); ++i)
+        fColours[i] = {fCentres[i].L, fCentres[i].A, fCentres[i].B};
+    return EnforceConnectivity({fCluster, fPitch, width, height, fColours.data()}, minSize, labels,
+                               reinterpret_cast<TSpan*>(fL), fLabelClusters);
+}
+
+// A regular grid of about k cells of side S = sqrt(N / k). The shorter side is divided first so
+// that thin images (1 x N) still get about k cells.
+void TSegmenter::PlaceSeeds(int32_t k)
+{
+    const double step = std::sqrt(double(fWidth) * fHeight / k);
+    auto divide = [](double length, double parts, int32_t most) {
+        return std::clamp(int32_t(std::nearbyint(length / parts)), int32_t(1), most);
+    };
+    if (fWidth <= fHeight) {
+        fColumns = divide(fWidth, step, fWidth);
+        fRows = divide(k, fColumns, fHeight);
+    } else {
+        fRows = divide(fHeight, step, fHeight);
+        fColumns = divide(k, fRows, fWidth);
+    }
+    fCellWidth = float(fWidth) / fColumns;
+    fCellHeight = float(fHeight) / fRows;
+    fReachX = int32_t(std::ceil(fCellWidth));
+    fReachY = int32_t(std::ceil(fCellHeight));
+
+    fCentres.resize(size_t(fColumns) * fRows);
+    for (int32_t j = 0; j < fRows; ++j) {
+        for (int32_t i = 0; i < fColumns; ++i) {
+            TCentre& c = fCentres[size_t(j) * fColumns + i];
+            c.X = std::floor((i + 0.5f) * fCellWidth);
+            c.Y = std::floor((j + 0.5f) * fCellHeight);
+        }
+    }
+}
+
+// Gradient magnitude (squared, in CIELAB) at an interior pixel i: the seed-placement measure of
+// the paper, G(x, y) = |I(x+1, y) - I(x-1, y)|^2 + |I(x, y+1) - I(x, y-1)|^2.
+float TSegmenter::Gradient(size_t i) const
+{
+    auto sq = [&](size_t p, size_t q) {
+        const float dl = fL[p] - fL[q], da = fA[p] - fA[q], db = fB[p] - fB[q];
+        return dl * dl + da * da + db * db;
+    };
+    return sq(i + 1, i - 1) + sq(i + fPitch, i - fPitch);
+}
+
+// Moves each seed to the lowest-gradient position of its 3 x 3 neighbourhood, so that no seed
+// starts on an edge or a noisy pixel; then takes the seed's colour. Cells narrower than 3 pixels
+// are left alone, as the move would carry a seed into its neighbour's cell.
+void TSegmenter::MoveSeedsOffEdges()
+{
+    const bool move = fCellWidth >= 3 && fCellHeight >= 3;
+    for (TCentre& c : fCentres) {
+        const int32_t sx = int32_t(c.X), sy = int32_t(c.Y);
+        int32_t bestX = sx, bestY = sy;
+        float best = FLT_MAX;
+        for (int32_t y = sy - 1; move && y <= sy + 1; ++y) {
+            for (int32_t x = sx - 1; x <= sx + 1; ++x) {
+                if (x < 1 || y < 1 || x > fWidth - 2 || y > fHeight - 2)
+                    continue;
+                const float g = Gradient(size_t(y) * fPitch + x);
+                if (g < best) {
+                    best = g;
+                    bestX = x;
+                    bestY = y;
+                }
+            }
+        }
+        const size_t i = size_t(bestY) * fPitch + bestX;
+        c = {float(bestX), float(bestY), fL[i], fA[i], fB[i]};
+    }
+}
+
+// Every pixel starts in its own grid cell's cluster, so that a pixel no window reaches in a later
+// iteration still has a valid cluster.
+void TSegmenter::AssignToGridCells()
+{
+    std::vector<int32_t> columnCell(static_cast<size_t>(fWidth));
+    for (int32_t x = 0; x < fWidth; ++x)
+        columnCell[x] = std::min(int32_t(x / fCellWidth), fColumns - 1);
+    for (int32_t y = 0; y < fHeight; ++y) {
+        const int32_t rowBase = std::min(int32_t(y / fCellHeight), fRows - 1) * fColumns;
+        int32_t* row = fCluster + size_t(y) * fPitch;
+        for (int32_t x = 0; x < fWidth; ++x)
+            row[x] = rowBase + columnCell[x];
+    }
+}
+
+// One k-means iteration, row by row: assignment, then the row's sums for the update. Returns the
+// mean spatial move of the centres, in pixels.
+float TSegmenter::Iterate()
+{
+    fWindows.resize(fCentres.size());
+    fOrder.resize(fCentres.size());
+    for (int32_t k = 0; k < int32_t(fCentres.size()); ++k) {
+        const TCentre& c = fCentres[k];
+        const int32_t cx = int32_t(c.X + 0.5f), cy = int32_t(c.Y + 0.5f);
+        fWindows[k] = {std::max(0, cx - fReachX), std::min(fWidth - 1, cx + fReachX),
+                       std::max(0, cy - fReachY), std::min(fHeight - 1, cy + fReachY)};
+        fOrder[k] = k;
+    }
+    std::sort(fOrder.begin(), fOrder.end(), [&](int32_t p, int32_t q) {
+        return fWindows[p].Y0 != fWindows[q].Y0 ? fWindows[p].Y0 < fWindows[q].Y0 : p < q;
+    });
+    fSums.assign(fCentres.size(), TClusterSum{});
+    fActive.clear();
+    size_t next = 0;
+    for (int32_t y = 0; y < fHeight; ++y) {
+        UpdateActive(y, next);
+        const size_t base = size_t(y) * fPitch;
+        AssignRow(fL + base, fA + base, fB + base, fCluster + base, fWidth, fActive.data(),
+                  fRowTerms.data(), fActive.size(), fSpatialWeight);
+        SumRow(fCluster + base, fL + base, fA + base, fB + base, fWidth, y, fSums.data());
+    }
+    return MoveCentres();
+}
+
+// Keeps fActive to the windows that cover row y, sorted by their left column (then centre), and
+// their row terms in fRowTerms. fOrder[next ..] are the windows not yet entered.
+void TSegmenter::UpdateActive(int32_t y, size_t& next)
+{
+    std::erase_if(fActive, [y](const TActiveWindow& w) { return w.Y1 < y; });
+    for (; next < fOrder.size() && fWindows[fOrder[next]].Y0 <= y; ++next) {
+        const int32_t k = fOrder[next];
+        const TBounds& w = fWindows[k];
+        const TCentre& c = fCentres[k];
+        const TActiveWindow entry{w.X0, w.X1, w.Y1, k, float(w.X0), float(w.X1),
+                                  c.X, c.Y, c.L, c.A, c.B};
+        const auto at = std::upper_bound(fActive.begin(), fActive.end(), entry,
+                                         [](const TActiveWindow& p, const TActiveWindow& q) {
+                                             return p.X0 != q.X0 ? p.X0 < q.X0 : p.K < q.K;
+                                         });
+        fActive.insert(at, entry);
+    }
+    fRowTerms.resize(fActive.size());
+    for (size_t i = 0; i < fActive.size(); ++i) {
+        const float dy = float(y) - fActive[i].Y;
+        fRowTerms[i] = fSpatialWeight * (dy * dy);
+    }
+}
+
+// The update step: every centre moves to the mean of its pixels; a centre without pixels stays.
+float TSegmenter::MoveCentres()
+{
+    double totalShift = 0;
+    for (size_t k = 0; k < fCentres.size(); ++k) {
+        const TClusterSum& s = fSums[k];
+        if (s.N == 0)
+            continue;
+        const double n = double(s.N);
+        TCentre& c = fCentres[k];
+        const TCentre moved{float(s.X / n), float(s.Y / n), float(s.L / n), float(s.A / n),
+                            float(s.B / n)};
+        const float dx = moved.X - c.X, dy = moved.Y - c.Y;
+        totalShift += std::sqrt(dx * dx + dy * dy);
+        c = moved;
+    }
+    return float(totalShift / double(fCentres.size()));
+}
+
+} // namespace Slic

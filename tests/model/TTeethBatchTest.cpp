@@ -1,0 +1,164 @@
+#include "DefaultIniFile.h"
+#include "TTeeth.h"
+#include "ToothFixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+// Polls the event loop until pred holds; false after a generous timeout instead of hanging.
+template <typename TPred>
+bool WaitFor(TPred pred)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > 60000)
+            return false;
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace
+
+class TTeethBatchTest : public ToothFixture {
+protected:
+    std::vector<bool> Ended; // Success of every completion callback
+
+    void SetUp() override
+    {
+        DefaultSPNumber = 60;
+        DefaultCompactness = 20;
+        DefaultBGThreshold = 0.5;
+        DefaultRGThreshold = 0;
+    }
+
+    // A green disk with a red patch on a dark background, shifted by dx pixels; black = all dark.
+    void Photo(const QString& name, int32_t dx = 0, bool black = false, int32_t w = 96, int32_t h = 72)
+    {
+        QDir(Dir.path()).mkpath("v");
+        TIntVector colours(size_t(w * h), black ? 0 : 0x100804);
+        if (!black)
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    const double rx = x - w / 2.0 - dx, ry = y - h / 2.0;
+                    if (rx * rx + ry * ry < (h * 0.35) * (h * 0.35))
+                        colours[size_t(x + y * w)] = rx > h * 0.1 && ry < 0 ? 0xD04020 : 0x30D040;
+                }
+        WriteBitmap("v/" + name, w, h, colours);
+    }
+
+    std::unique_ptr<TTeeth> Study(int32_t threads)
+    {
+        auto study = std::make_unique<TTeeth>(threads);
+        EXPECT_TRUE(study->LoadFolder(Dir.path()).empty());
+        return study;
+    }
+
+    bool Start(TTeeth& study, bool onlyNew, bool align)
+    {
+        return study.RecalculateDefault(onlyNew, align, false, [this](bool s) { Ended.push_back(s); });
+    }
+
+    int32_t DoneCount(const TTeeth& study)
+    {
+        int32_t n = 0;
+        for (const auto& s : study)
+            for (const auto& t : *s)
+                n += t->Done();
+        return n;
+    }
+};
+
+TEST_F(TTeethBatchTest, CalculateNewTwiceThenAlignNew)
+{
+    for (const char* n : {"A11000.bmp", "A11001.bmp", "A21000.bmp", "A21002.bmp", "A31000.bmp"})
+        Photo(n, n[5] == '0' ? 0 : 6);
+    auto study = Study(2);
+    ASSERT_TRUE(Start(*study, true, false));
+    EXPECT_FALSE(Start(*study, true, false)) << "a second start during a run is refused";
+    ASSERT_TRUE(WaitFor([&] { return !Ended.empty(); }));
+    EXPECT_EQ(Ended, std::vector<bool>{true});
+    EXPECT_EQ(study->CalcTotal, 5);
+    EXPECT_EQ(study->CalcCount, 5);
+    EXPECT_EQ(DoneCount(*study), 5);
+    EXPECT_TRUE(QFile::exists(Path("v/A21002.sp")));
+
+    EXPECT_FALSE(Start(*study, true, false)) << "nothing new: nothing starts";
+    EXPECT_EQ(study->CalcTotal, 5);
+
+    // Align NEW: every photograph qualifies (none aligned); first photographs are only marked.
+    ASSERT_TRUE(Start(*study, true, true));
+    ASSERT_TRUE(WaitFor([&] { return Ended.size() == 2; }));
+    EXPECT_TRUE(Ended[1]);
+    EXPECT_EQ(study->CalcTotal, 5);
+    for (const auto& s : *study)
+        for (const auto& t : *s) {
+            EXPECT_TRUE(t->NelmDone);
+            if (t.get() == s->First()) {
+                EXPECT_TRUE(t->TransPars.IsIdentity());
+                EXPECT_TRUE(std::isnan(TTeeth::AlignQuality(*t)));
+            } else {
+                EXPECT_NEAR(t->TransPars.Shiftx, 6, 1.5) << "fitted onto the first photograph";
+                EXPECT_GT(TTeeth::AlignQuality(*t), 0.9);
+            }
+        }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Ended.size(), 2u) << "no further callback";
+}
+
+TEST_F(TTeethBatchTest, FailingPhotographIsRecordedAndTheRestGoOn)
+{
+    for (const char* n : {"A11000.bmp", "A11002.bmp", "A11003.bmp"})
+        Photo(n);
+    Photo("A11001.bmp", 0, true); // black in its centre: cannot be aligned
+    auto study = Study(1);        // one worker: the failure sits in the middle of its block
+    ASSERT_TRUE(Start(*study, false, true));
+    ASSERT_TRUE(WaitFor([&] { return !Ended.empty(); }));
+    EXPECT_EQ(Ended, std::vector<bool>{false});
+    const auto failures = study->Failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].File, Path("v/A11001.bmp"));
+    EXPECT_TRUE(failures[0].Message.contains("black")) << failures[0].Message.toStdString();
+    EXPECT_EQ(DoneCount(*study), 3);
+    EXPECT_FALSE(study->GetTooth(0, 1)->NelmDone);
+    EXPECT_TRUE(study->GetTooth(0, 3)->Done());
+}
+
+TEST_F(TTeethBatchTest, MoreWorkersThanPhotographs)
+{
+    for (const char* n : {"A11000.bmp", "A12000.bmp", "A13000.bmp"})
+        Photo(n);
+    auto study = Study(8);
+    ASSERT_TRUE(Start(*study, false, false));
+    ASSERT_TRUE(WaitFor([&] { return !Ended.empty(); }));
+    EXPECT_EQ(Ended, std::vector<bool>{true});
+    EXPECT_EQ(study->CalcCount, 3);
+    EXPECT_EQ(DoneCount(*study), 3);
+}
+
+TEST_F(TTeethBatchTest, StopAndDestructionDuringARun)
+{
+    for (int i = 0; i < 30; ++i)
+        Photo("A" + QString::number(10 + i) + "000.bmp", 0, false, 240, 180);
+    auto study = Study(2);
+    ASSERT_TRUE(Start(*study, false, false));
+    study->AbortCalc();
+    ASSERT_TRUE(WaitFor([&] { return !Ended.empty(); }));
+    EXPECT_EQ(Ended, std::vector<bool>{false});
+    EXPECT_LE(DoneCount(*study), study->CalcCount + 2) << "at most one more photograph per worker";
+    EXPECT_LT(DoneCount(*study), 30);
+
+    // Destroying the study mid-run waits only for the photographs in hand.
+    ASSERT_TRUE(Start(*study, true, false));
+    study.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Ended.size(), 1u) << "the end of a destroyed study's run is not delivered";
+}
