@@ -17,7 +17,7 @@ clean="find '$study' -name '*.sp' -delete"
 
 median_seconds() { # command -> median wall time of RUNS runs
   if command -v hyperfine >/dev/null; then
-    hyperfine --style none --runs "$RUNS" --prepare "$clean" --export-json "$work/run.json" "$1" >/dev/null
+    hyperfine --style none --runs "$RUNS" --prepare "$clean" --export-json "$work/run.json" "$1" >/dev/null 2>&1
     /usr/bin/python3 -c "import json; print(json.load(open('$work/run.json'))['results'][0]['median'])"
   else
     for _ in $(seq "$RUNS"); do
