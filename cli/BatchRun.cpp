@@ -228,7 +228,7 @@ void PrintJson(const TTeeth& study, const QHash<QString, QString>& failures)
 QString Summary(const TRunOutcome& run, int32_t failed, int32_t doubtful)
 {
     const QString rate = run.Seconds > 0 ? QString(" (%1 per second)").arg(run.Done / run.Seconds, 0, 'f', 2) : "";
-    QString text = QString("%1 of %2 photographs calculated in %3 s%4; %5 failed")
+    QString text = QString("%1 of %2 photographs processed in %3 s%4; %5 failed")
                        .arg(run.Done)
                        .arg(run.Total)
                        .arg(run.Seconds, 0, 'f', 1)

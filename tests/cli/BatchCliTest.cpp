@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -155,6 +156,30 @@ TEST_F(BatchCliTest, BadUsageMissingFolderEmptyStudyAndForeignExportExitWithTwo)
     EXPECT_TRUE(help.Out.startsWith("Usage: orvix-batch"));
 }
 
+TEST_F(BatchCliTest, UnreadableAndFailedPhotographsAreNamedAndGiveExitOne)
+{
+    const QString small = SmallDemo("small");
+    // A later photograph that is black in the middle cannot be aligned; a junk file cannot be read.
+    QImage black(160, 120, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    ASSERT_TRUE(black.save(QDir(small).filePath("visit2/P11005.bmp"), "BMP"));
+    QFile junk(QDir(small).filePath("visit2/P21000.bmp"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("junk");
+    junk.close();
+
+    const TRun r = Run({"--align", "--json", small});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(r.Err.contains("cannot read " + junk.fileName())) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("failed: " + QDir(small).filePath("visit2/P11005.bmp"))) << r.Err.toStdString();
+    const std::vector<QJsonObject> lines = JsonLines(r.Out);
+    ASSERT_EQ(lines.size(), 3u) << "the unreadable file is not in the study";
+    EXPECT_TRUE(lines[0]["error"].isNull());
+    EXPECT_TRUE(lines[1]["error"].isNull());
+    EXPECT_TRUE(lines[2]["error"].isString());
+    EXPECT_FALSE(lines[2]["aligned"].toBool());
+}
+
 // The demo study after "Align NEW": the report, the truth of the demo, the export and its second
 // block below the first, in one run of the expensive part.
 TEST_F(BatchCliTest, AlignNewOnTheDemoStudy)
@@ -163,7 +188,7 @@ TEST_F(BatchCliTest, AlignNewOnTheDemoStudy)
     const QString book = Path("demo.xlsx");
     const TRun first = Run({"--align", "--json", "--export", book, demo});
     ASSERT_EQ(first.Exit, 0) << first.Err.toStdString();
-    EXPECT_TRUE(first.Err.contains("12 of 12 photographs calculated")) << first.Err.toStdString();
+    EXPECT_TRUE(first.Err.contains("12 of 12 photographs processed")) << first.Err.toStdString();
 
     const std::vector<QJsonObject> lines = JsonLines(first.Out);
     ASSERT_EQ(lines.size(), 12u);
@@ -243,7 +268,7 @@ TEST_F(BatchCliTest, InterruptFinishesThePhotographsInProgressAndLeavesTheRestFo
     // Every result file written is complete: "Calculate NEW" takes exactly the others.
     const TRun rest = Run({"--json", demo});
     ASSERT_EQ(rest.Exit, 0) << rest.Err.toStdString();
-    EXPECT_TRUE(rest.Err.contains(QString("%1 of %1 photographs calculated").arg(12 - done))) << rest.Err.toStdString();
+    EXPECT_TRUE(rest.Err.contains(QString("%1 of %1 photographs processed").arg(12 - done))) << rest.Err.toStdString();
     for (const QJsonObject& o : JsonLines(rest.Out))
         EXPECT_GT(o["numlabels"].toInt(), 0);
 }
