@@ -3,7 +3,8 @@
 # classification, result files) on a rendered demo study of 48 photographs of 1024 x 768, with 1
 # and with 2 worker threads. Median of RUNS runs (default 5); every run starts from photographs
 # without result files. Uses hyperfine when it is installed (`make bench` installs it).
-#   BUILD=build RUNS=5 bench/batch_bench.sh
+#   BUILD=build RUNS=5 bench/orvix_batch_bench.sh   (the program as a user runs it; batch_bench.cpp
+#   times the batch inside one process)
 set -euo pipefail
 BUILD=${BUILD:-build}
 RUNS=${RUNS:-5}
@@ -23,7 +24,7 @@ median_seconds() { # command -> median wall time of RUNS runs
     for _ in $(seq "$RUNS"); do
       eval "$clean"
       start=$(date +%s.%N); eval "$1"; end=$(date +%s.%N)
-      echo "$end - $start" | bc -l
+      awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
     done | sort -g | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
   fi
 }
