@@ -192,7 +192,9 @@ void WriteXlsx(const QString& FileName, const TCells& Cells)
     for (size_t i = 0; i < Cells.size() && error == LXW_NO_ERROR && sheet; ++i)
         error = WriteCell(sheet, Cells[i]);
     const lxw_error closed = workbook_close(book); // frees the workbook in every case
-    if (!sheet || error != LXW_NO_ERROR || closed != LXW_NO_ERROR)
+    if (!sheet)
+        Fail(FileName, "cannot add a worksheet");
+    if (error != LXW_NO_ERROR || closed != LXW_NO_ERROR)
         Fail(FileName, QString::fromUtf8(lxw_strerror(error != LXW_NO_ERROR ? error : closed)));
     QFile written(path);
     if (!written.open(QIODevice::ReadOnly))
