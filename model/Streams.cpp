@@ -15,6 +15,8 @@ void TStreamIn::ReadRaw(void* dest, size_t size)
 {
     if (size > Remaining())
         StreamReadError();
+    if (size == 0)
+        return; // an empty vector's data() may be null, which memcpy must not see
     std::memcpy(dest, fData + fPos, size);
     fPos += size;
 }
