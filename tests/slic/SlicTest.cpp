@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <ostream>
 #include <random>
 #include <string>
@@ -150,6 +151,51 @@ INSTANTIATE_TEST_SUITE_P(Images, SlicOrdinaryTest,
                              const TOrdinaryCase& c = info.param;
                              return CaseName(c.Width, c.Height, c.K, c.Compactness);
                          });
+
+// Flat colours without noise: a working segmentation keeps every superpixel within one colour and
+// about one grid cell (S = 20 here) in size. A fault in the distance or in the update step breaks
+// one or the other while the labels still form a valid partition.
+TEST(SlicTest, SuperpixelsFollowColourEdgesAndStayCompact)
+{
+    const int32_t width = 240, height = 180, k = 108;
+    TImage im{width, height, std::vector<uint32_t>(size_t(width) * height, 0x808080)};
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            if (x >= 37 && x < 151 && y >= 23 && y < 97)
+                im.Pixels[size_t(y) * width + x] = 0xC03020;
+            if ((x - 170) * (x - 170) + (y - 120) * (y - 120) < 40 * 40)
+                im.Pixels[size_t(y) * width + x] = 0x30B040;
+        }
+    }
+    const TResult r = Segment(im, k);
+    ASSERT_TRUE(IsPartition(r, width, height));
+    std::vector<std::map<uint32_t, int>> colours(size_t(r.Count));
+    std::vector<int32_t> x0(size_t(r.Count), width), x1(size_t(r.Count), -1);
+    std::vector<int32_t> y0(size_t(r.Count), height), y1(size_t(r.Count), -1);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const size_t i = size_t(y) * width + x;
+            const size_t label = size_t(r.Labels[i]);
+            ++colours[label][im.Pixels[i]];
+            x0[label] = std::min(x0[label], x);
+            x1[label] = std::max(x1[label], x);
+            y0[label] = std::min(y0[label], y);
+            y1[label] = std::max(y1[label], y);
+        }
+    }
+    int64_t minority = 0;
+    for (size_t label = 0; label < colours.size(); ++label) {
+        int largest = 0, total = 0;
+        for (const auto& [colour, n] : colours[label]) {
+            largest = std::max(largest, n);
+            total += n;
+        }
+        minority += total - largest;
+        EXPECT_LE(x1[label] - x0[label], 60) << "label " << label;
+        EXPECT_LE(y1[label] - y0[label], 60) << "label " << label;
+    }
+    EXPECT_LE(minority, width * height / 200);
+}
 
 TEST(SlicTest, UpperByteOfPixelsIsIgnored)
 {
