@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -271,6 +272,23 @@ TEST(SlicTest, NullCountPointerAndStaleHandlesDoNotCrash)
     DoSuperpixelSegmentation_ForGivenK(0, im.Pixels.data(), 16, 12, labels.data(), &count, 4, 20);
     EXPECT_EQ(count, 0);
 }
+
+#if defined(__GLIBC__)
+// The program runs with traps on division by zero and invalid operations; the library must
+// neither trip them nor leave them changed.
+TEST(SlicTest, RunsUnderFloatingPointTrapsAndRestoresThem)
+{
+    const TImage im = MakeImage(120, 90, 8);
+    const TResult plain = Segment(im, 30);
+    const int traps = FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW;
+    feenableexcept(traps);
+    const TResult trapped = Segment(im, 30);
+    const int after = fegetexcept();
+    fedisableexcept(traps);
+    EXPECT_EQ(after, traps);
+    EXPECT_EQ(trapped.Labels, plain.Labels);
+}
+#endif
 
 TEST(SlicTest, SameInputGivesSameLabelsAlsoOnAReusedHandle)
 {
