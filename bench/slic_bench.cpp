@@ -256,9 +256,9 @@ public:
 
     void PrintTable() const
     {
-        std::printf("\n| image | size | ours ms | ours EV | ours count | ours iters | 10 it ms | 10 it EV |"
-                    " OpenCV ms | OpenCV EV | OpenCV count | speed-up |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("\n| image | size | ours ms | ours EV | ours count | ours iters | 10 it ms |"
+                    " 10 it EV | OpenCV ms | OpenCV EV | OpenCV count | speed-up | 4-connected |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
         for (const auto& [name, ours] : fRows) {
             if (name.rfind("SLIC/", 0) != 0)
                 continue;
@@ -267,17 +267,23 @@ public:
             const Run* cv = Find("OpenCV/" + rest);
             const std::string image = rest.substr(0, rest.find('/'));
             const std::string size = rest.substr(rest.find('/') + 1);
-            std::printf("| %s | %s | %.1f | %.4f | %d | %d |", image.c_str(), size.c_str(), Ms(ours),
+            bool connected = Counter(ours, "connected") == 1;
+            std::printf("| %s | %s | %.1f | %.5f | %d | %d |", image.c_str(), size.c_str(), Ms(ours),
                         Counter(ours, "EV"), int(Counter(ours, "count")), int(Counter(ours, "iters")));
-            if (fixed)
-                std::printf(" %.1f | %.4f |", Ms(*fixed), Counter(*fixed, "EV"));
-            else
+            if (fixed) {
+                std::printf(" %.1f | %.5f |", Ms(*fixed), Counter(*fixed, "EV"));
+                connected = connected && Counter(*fixed, "connected") == 1;
+            } else {
                 std::printf(" - | - |");
-            if (cv)
-                std::printf(" %.1f | %.4f | %d | %.1fx |\n", Ms(*cv), Counter(*cv, "EV"),
+            }
+            if (cv) {
+                std::printf(" %.1f | %.5f | %d | %.1fx |", Ms(*cv), Counter(*cv, "EV"),
                             int(Counter(*cv, "count")), Ms(*cv) / Ms(ours));
-            else
-                std::printf(" - | - | - | - |\n");
+                connected = connected && Counter(*cv, "connected") == 1;
+            } else {
+                std::printf(" - | - | - | - |");
+            }
+            std::printf(" %s |\n", connected ? "all" : "NO");
         }
     }
 
