@@ -71,19 +71,12 @@ SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32
     }
 }
 
-
-// Row pitch of the working planes, in floats: whole cache lines per row, and a row-to-row step
-// far from a multiple of 4 KiB. Otherwise (a width of 1024, say) all rows of a window fall into
-// the same few level-1 cache sets and evict each other.
+// Row pitch of the working planes, in floats: whole cache lines, with room for the assignment's
+// last group of eight pixels.
 size_t PlanePitch(int32_t width)
 {
-    size_t pitch = (size_t(width) + 15) / 16 * 16;
-    auto linesModPage = [&] { return pitch / 16 % 64; };
-    while (linesModPage() < 6 || linesModPage() > 58 || linesModPage() % 2 == 0)
-        pitch += 16;
-    return pitch;
+    return (size_t(width) + 15) / 16 * 16;
 }
-
 
 // The update step's sums of one row. Lane by lane over groups of eight, the pixels of the current
 // run of one cluster accumulate; a group that holds a boundary closes the run with its lanes and
@@ -379,6 +372,7 @@ void TSegmenter::AssignToGridCells()
         int32_t* row = fCluster + size_t(y) * fPitch;
         for (int32_t x = 0; x < fWidth; ++x)
             row[x] = rowBase + columnCell[x];
+        std::fill(row + fWidth, row + fPitch, 0);   // read, never used, by whole groups of eight
     }
 }
 
