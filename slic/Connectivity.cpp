@@ -28,8 +28,8 @@ TInt4 Load4(const int32_t* p)
 int32_t FindUnlabelled(const int32_t* labels, int32_t from, int32_t to)
 {
     int32_t x = from;
-    for (; x + 3 <= to && !Any(Load4(labels + x) < 0); x += 4) {
-    }
+    while (x + 3 <= to && !Any(Load4(labels + x) < 0))
+        x += 4;
     while (x <= to && labels[x] >= 0)
         ++x;
     return x;
