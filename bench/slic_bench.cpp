@@ -81,7 +81,8 @@ TBenchImage MakeDemoImage(int32_t width, int32_t height)
                         r = 205, g = 60, b = 45;
                 }
             }
-            im.Pixels[size_t(y) * width + x] = Rgb(r + noise(random), g + noise(random), b + noise(random));
+            im.Pixels[size_t(y) * width + x]
+                = Rgb(r + noise(random), g + noise(random), b + noise(random));
         }
     }
     return im;
@@ -133,7 +134,8 @@ bool Connected(const int32_t* labels, int32_t width, int32_t height, int32_t cou
             stack.pop_back();
             const size_t x = i % size_t(width);
             const size_t next[4] = {x > 0 ? i - 1 : i, x + 1 < size_t(width) ? i + 1 : i,
-                                    i >= size_t(width) ? i - width : i, i + width < n ? i + width : i};
+                                    i >= size_t(width) ? i - width : i,
+                                    i + width < n ? i + width : i};
             for (size_t j : next) {
                 if (!seen[j] && labels[j] == label) {
                     seen[j] = 1;
@@ -167,8 +169,8 @@ void BenchLibrary(benchmark::State& state, const TBenchImage* im, double compact
     int32_t count = 0;
     for (auto _ : state) {
         const SLICHandle h = NewSLIC();
-        DoSuperpixelSegmentation_ForGivenK(h, im->Pixels.data(), im->Width, im->Height, labels.data(),
-                                           &count, kK, compactness);
+        DoSuperpixelSegmentation_ForGivenK(
+            h, im->Pixels.data(), im->Width, im->Height, labels.data(), &count, kK, compactness);
         DeleteSLICHandle(h);
         benchmark::DoNotOptimize(labels.data());
     }
@@ -222,24 +224,28 @@ void BenchOpenCV(benchmark::State& state, const TBenchImage* im)
         count = slic->getNumberOfSuperpixels();
         benchmark::DoNotOptimize(labels.data);
     }
-    const std::vector<int32_t> flat(labels.ptr<int32_t>(), labels.ptr<int32_t>() + im->Pixels.size());
+    const std::vector<int32_t> flat(
+        labels.ptr<int32_t>(), labels.ptr<int32_t>() + im->Pixels.size());
     SetCounters(state, Measure(*im, flat, count), 10);
 }
 
 // skimage's sample photographs, resized to the benchmark size with OpenCV.
 bool LoadPhoto(const std::string& name, int32_t width, int32_t height, TBenchImage& im)
 {
-    const cv::Mat file = cv::imread(std::string(ORVIX_SKIMAGE_DATA) + "/" + name + ".png", cv::IMREAD_COLOR);
+    const cv::Mat file
+        = cv::imread(std::string(ORVIX_SKIMAGE_DATA) + "/" + name + ".png", cv::IMREAD_COLOR);
     if (file.empty())
         return false;
     cv::Mat sized;
     const bool shrink = width < file.cols;
-    cv::resize(file, sized, cv::Size(width, height), 0, 0, shrink ? cv::INTER_AREA : cv::INTER_CUBIC);
+    cv::resize(
+        file, sized, cv::Size(width, height), 0, 0, shrink ? cv::INTER_AREA : cv::INTER_CUBIC);
     im = {name, width, height, std::vector<uint32_t>(size_t(width) * height)};
     for (int32_t y = 0; y < height; ++y) {
         const auto* row = sized.ptr<cv::Vec3b>(y);
         for (int32_t x = 0; x < width; ++x)
-            im.Pixels[size_t(y) * width + x] = uint32_t(row[x][2]) << 16 | uint32_t(row[x][1]) << 8 | row[x][0];
+            im.Pixels[size_t(y) * width + x]
+                = uint32_t(row[x][2]) << 16 | uint32_t(row[x][1]) << 8 | row[x][0];
     }
     return true;
 }
@@ -274,8 +280,9 @@ public:
             const std::string image = rest.substr(0, rest.find('/'));
             const std::string size = rest.substr(rest.find('/') + 1);
             bool connected = Counter(ours, "connected") == 1;
-            std::printf("| %s | %s | %.1f | %.5f | %d | %d |", image.c_str(), size.c_str(), Ms(ours),
-                        Counter(ours, "EV"), int(Counter(ours, "count")), int(Counter(ours, "iters")));
+            std::printf("| %s | %s | %.1f | %.5f | %d | %d |", image.c_str(), size.c_str(),
+                Ms(ours), Counter(ours, "EV"), int(Counter(ours, "count")),
+                int(Counter(ours, "iters")));
             if (fixed) {
                 std::printf(" %.1f | %.5f |", Ms(*fixed), Counter(*fixed, "EV"));
                 connected = connected && Counter(*fixed, "connected") == 1;
@@ -333,7 +340,8 @@ int main(int argc, char** argv)
             if (LoadPhoto(name, w, h, im))
                 images.push_back(std::move(im));
             else
-                std::fprintf(stderr, "slic_bench: %s.png not found in %s\n", name, ORVIX_SKIMAGE_DATA);
+                std::fprintf(
+                    stderr, "slic_bench: %s.png not found in %s\n", name, ORVIX_SKIMAGE_DATA);
         }
     }
 #endif

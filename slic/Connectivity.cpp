@@ -175,9 +175,9 @@ int32_t EnforceConnectivity(const TClusterMap& map, int32_t minSize, int32_t* la
              x = FindUnlabelled(row, x + 1, map.Width - 1)) {
             const int64_t pixels = flood.Fill(x, y, count);
             labelClusters[count] = flood.Cluster();
-            const int32_t host = pixels < minSize ? NearestNeighbour(map, labels, queue, flood.Spans(),
-                                                                     count, labelClusters)
-                                                  : -1;
+            const int32_t host = pixels < minSize
+                ? NearestNeighbour(map, labels, queue, flood.Spans(), count, labelClusters)
+                : -1;
             if (host < 0) {
                 ++count;
                 continue;

@@ -81,13 +81,15 @@ inline TLab Convert(const TLabTables& t, uint32_t pixel)
 
 SLIC_AVX2 __m256 GatherLinear(const TLabTables& t, __m256i pixels, int shift)
 {
-    const __m256i index = _mm256_and_si256(_mm256_srli_epi32(pixels, shift), _mm256_set1_epi32(0xFF));
+    const __m256i index
+        = _mm256_and_si256(_mm256_srli_epi32(pixels, shift), _mm256_set1_epi32(0xFF));
     return _mm256_i32gather_ps(t.Linear, index, 4);
 }
 
 SLIC_AVX2 __m256 GatherF(const TLabTables& t, __m256 v)
 {
-    const __m256 clamped = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+    const __m256 clamped
+        = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
     const __m256 position = _mm256_add_ps(_mm256_mul_ps(clamped, _mm256_set1_ps(float(kFSteps))),
                                           _mm256_set1_ps(0.5f));
     return _mm256_i32gather_ps(t.F, _mm256_cvttps_epi32(position), 4);
@@ -108,7 +110,8 @@ __attribute__((target("avx2"))) void ToLabAvx2(const TLabTables& t, const uint32
     size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i));
-        const __m256 r = GatherLinear(t, p, 16), g = GatherLinear(t, p, 8), bl = GatherLinear(t, p, 0);
+        const __m256 r = GatherLinear(t, p, 16), g = GatherLinear(t, p, 8),
+                     bl = GatherLinear(t, p, 0);
         const __m256 fx = GatherF(t, Mix(0.43394994f, r, 0.37620977f, g, 0.18984029f, bl));
         const __m256 fy = GatherF(t, Mix(0.21267290f, r, 0.71515220f, g, 0.07217500f, bl));
         const __m256 fz = GatherF(t, Mix(0.01775658f, r, 0.10946796f, g, 0.87277546f, bl));

@@ -123,7 +123,8 @@ __attribute__((target("avx2"), always_inline)) inline void AddRunAvx2(TClusterSu
                   offsetof(TClusterSum, B) == offsetof(TClusterSum, L) + 2 * sizeof(double) &&
                   offsetof(TClusterSum, X) == offsetof(TClusterSum, L) + 3 * sizeof(double));
     const __m256 pairs = _mm256_hadd_ps(_mm256_hadd_ps(l, a), _mm256_hadd_ps(b, x));
-    const __m128 totals = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
+    const __m128 totals
+        = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
     _mm256_storeu_pd(&s.L, _mm256_add_pd(_mm256_loadu_pd(&s.L), _mm256_cvtps_pd(totals)));
     s.Y += double(n) * y;
     s.N += n;
@@ -270,7 +271,8 @@ int32_t TSegmenter::Run(const uint32_t* pixels, int32_t width, int32_t height, i
     PlaceSeeds(k);
     MoveSeedsOffEdges();
     AssignToGridCells();
-    // D^2 = d_lab^2 + (d_xy / S)^2 m^2; a huge m just makes the grid win, so cap it before squaring.
+    // D^2 = d_lab^2 + (d_xy / S)^2 m^2; a huge m just makes the grid win, so cap it before
+    // squaring.
     const double mm = std::min(std::fabs(m), 1e6);
     fSpatialWeight = float(mm * mm / (double(fCellWidth) * fCellHeight));
 

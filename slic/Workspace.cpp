@@ -35,7 +35,8 @@ std::byte* TWorkspace::Reserve(size_t bytes)
     const size_t rounded = (bytes + alignment - 1) / alignment * alignment;
     if (rounded < bytes)
         throw std::bad_alloc();
-    auto* data = static_cast<std::byte*>(std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded));
+    auto* data = static_cast<std::byte*>(
+        std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded));
     if (!data)
         throw std::bad_alloc();
 #if defined(__linux__) && defined(MADV_HUGEPAGE)

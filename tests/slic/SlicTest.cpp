@@ -104,7 +104,8 @@ TResult Segment(const TImage& im, int32_t k, double compactness = 20)
     }
     const auto unused = std::find(labelSeen.begin(), labelSeen.end(), 0);
     if (unused != labelSeen.end())
-        return ::testing::AssertionFailure() << "label " << (unused - labelSeen.begin()) << " unused";
+        return ::testing::AssertionFailure()
+               << "label " << (unused - labelSeen.begin()) << " unused";
     return ::testing::AssertionSuccess();
 }
 
@@ -257,7 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TBadCase{"InfiniteCompactness", false, false, false, false, 16, 12, 4, kInf},
                       TBadCase{"NegInfCompactness", false, false, false, false, 16, 12, 4, -kInf},
                       // 2^32 pixels: rejected before the (small) buffers are touched.
-                      TBadCase{"PixelCountOverflow", false, false, false, false, 65536, 65536, 4, 20}),
+                      TBadCase{"PixelCountOverflow", false, false, false, false, 65536, 65536, 4,
+                               20}),
     [](const ::testing::TestParamInfo<TBadCase>& info) { return std::string(info.param.Name); });
 
 TEST(SlicTest, NullCountPointerAndZeroHandleAreHarmless)
