@@ -3,6 +3,9 @@
 // Families (K = 400, compactness 20, one thread):
 //   SLIC/<image>/<size>      the product's call: NewSLIC, one segmentation, DeleteSLICHandle
 //   SLIC_10it/<image>/<size> the same kernel with the early stop off (always 10 iterations)
+//   SLIC_m8/<image>/<size>   the library at compactness 8, about OpenCV's spatial weight: its
+//                            ruler weighs 8-bit RGB differences, and one CIELAB unit is about
+//                            2.5 RGB steps, so ruler 20 on RGB is like m = 8 on CIELAB
 //   OpenCV/<image>/<size>    createSuperpixelSLIC(SLIC, region = round(sqrt(N/K)), ruler = 20),
 //                            iterate(10), enforceLabelConnectivity(), getLabels(); BGR 8UC3 input
 // Counters: EV (explained variation of RGB), count (superpixels), connected (1 when every
@@ -31,6 +34,7 @@ namespace {
 
 constexpr int32_t kK = 400;
 constexpr double kCompactness = 20;
+constexpr double kOpenCVLikeCompactness = 8;
 
 struct TBenchImage {
     std::string Name;
@@ -77,7 +81,8 @@ TBenchImage MakeDemoImage(int32_t width, int32_t height)
                         r = 205, g = 60, b = 45;
                 }
             }
-            im.Pixels[size_t(y) * width + x] = Rgb(r + noise(random), g + noise(random), b + noise(random));
+            im.Pixels[size_t(y) * width + x]
+                = Rgb(r + noise(random), g + noise(random), b + noise(random));
         }
     }
     return im;
@@ -129,7 +134,8 @@ bool Connected(const int32_t* labels, int32_t width, int32_t height, int32_t cou
             stack.pop_back();
             const size_t x = i % size_t(width);
             const size_t next[4] = {x > 0 ? i - 1 : i, x + 1 < size_t(width) ? i + 1 : i,
-                                    i >= size_t(width) ? i - width : i, i + width < n ? i + width : i};
+                                    i >= size_t(width) ? i - width : i,
+                                    i + width < n ? i + width : i};
             for (size_t j : next) {
                 if (!seen[j] && labels[j] == label) {
                     seen[j] = 1;
@@ -157,20 +163,20 @@ void SetCounters(benchmark::State& state, const TQuality& q, int iterations)
     state.counters["iters"] = iterations;
 }
 
-void BenchLibrary(benchmark::State& state, const TBenchImage* im)
+void BenchLibrary(benchmark::State& state, const TBenchImage* im, double compactness)
 {
     std::vector<int32_t> labels(im->Pixels.size());
     int32_t count = 0;
     for (auto _ : state) {
         const SLICHandle h = NewSLIC();
-        DoSuperpixelSegmentation_ForGivenK(h, im->Pixels.data(), im->Width, im->Height, labels.data(),
-                                           &count, kK, kCompactness);
+        DoSuperpixelSegmentation_ForGivenK(
+            h, im->Pixels.data(), im->Width, im->Height, labels.data(), &count, kK, compactness);
         DeleteSLICHandle(h);
         benchmark::DoNotOptimize(labels.data());
     }
     Slic::TSegmenter probe;  // the C interface does not tell how many iterations ran
     std::vector<int32_t> scratch(labels.size());
-    probe.Run(im->Pixels.data(), im->Width, im->Height, kK, kCompactness, scratch.data());
+    probe.Run(im->Pixels.data(), im->Width, im->Height, kK, compactness, scratch.data());
     SetCounters(state, Measure(*im, labels, count), probe.Iterations());
 }
 
@@ -218,24 +224,28 @@ void BenchOpenCV(benchmark::State& state, const TBenchImage* im)
         count = slic->getNumberOfSuperpixels();
         benchmark::DoNotOptimize(labels.data);
     }
-    const std::vector<int32_t> flat(labels.ptr<int32_t>(), labels.ptr<int32_t>() + im->Pixels.size());
+    const std::vector<int32_t> flat(
+        labels.ptr<int32_t>(), labels.ptr<int32_t>() + im->Pixels.size());
     SetCounters(state, Measure(*im, flat, count), 10);
 }
 
 // skimage's sample photographs, resized to the benchmark size with OpenCV.
 bool LoadPhoto(const std::string& name, int32_t width, int32_t height, TBenchImage& im)
 {
-    const cv::Mat file = cv::imread(std::string(ORVIX_SKIMAGE_DATA) + "/" + name + ".png", cv::IMREAD_COLOR);
+    const cv::Mat file
+        = cv::imread(std::string(ORVIX_SKIMAGE_DATA) + "/" + name + ".png", cv::IMREAD_COLOR);
     if (file.empty())
         return false;
     cv::Mat sized;
     const bool shrink = width < file.cols;
-    cv::resize(file, sized, cv::Size(width, height), 0, 0, shrink ? cv::INTER_AREA : cv::INTER_CUBIC);
+    cv::resize(
+        file, sized, cv::Size(width, height), 0, 0, shrink ? cv::INTER_AREA : cv::INTER_CUBIC);
     im = {name, width, height, std::vector<uint32_t>(size_t(width) * height)};
     for (int32_t y = 0; y < height; ++y) {
         const auto* row = sized.ptr<cv::Vec3b>(y);
         for (int32_t x = 0; x < width; ++x)
-            im.Pixels[size_t(y) * width + x] = uint32_t(row[x][2]) << 16 | uint32_t(row[x][1]) << 8 | row[x][0];
+            im.Pixels[size_t(y) * width + x]
+                = uint32_t(row[x][2]) << 16 | uint32_t(row[x][1]) << 8 | row[x][0];
     }
     return true;
 }
@@ -256,28 +266,43 @@ public:
 
     void PrintTable() const
     {
-        std::printf("\n| image | size | ours ms | ours EV | ours count | ours iters | 10 it ms | 10 it EV |"
-                    " OpenCV ms | OpenCV EV | OpenCV count | speed-up |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("\n| image | size | ours ms | ours EV | ours count | ours iters | 10 it ms |"
+                    " 10 it EV | OpenCV ms | OpenCV EV | OpenCV count | speed-up | ours EV m=8 |"
+                    " 4-connected |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
         for (const auto& [name, ours] : fRows) {
             if (name.rfind("SLIC/", 0) != 0)
                 continue;
             const std::string rest = name.substr(5);
             const Run* fixed = Find("SLIC_10it/" + rest);
             const Run* cv = Find("OpenCV/" + rest);
+            const Run* m8 = Find("SLIC_m8/" + rest);
             const std::string image = rest.substr(0, rest.find('/'));
             const std::string size = rest.substr(rest.find('/') + 1);
-            std::printf("| %s | %s | %.1f | %.4f | %d | %d |", image.c_str(), size.c_str(), Ms(ours),
-                        Counter(ours, "EV"), int(Counter(ours, "count")), int(Counter(ours, "iters")));
-            if (fixed)
-                std::printf(" %.1f | %.4f |", Ms(*fixed), Counter(*fixed, "EV"));
-            else
+            bool connected = Counter(ours, "connected") == 1;
+            std::printf("| %s | %s | %.1f | %.5f | %d | %d |", image.c_str(), size.c_str(),
+                Ms(ours), Counter(ours, "EV"), int(Counter(ours, "count")),
+                int(Counter(ours, "iters")));
+            if (fixed) {
+                std::printf(" %.1f | %.5f |", Ms(*fixed), Counter(*fixed, "EV"));
+                connected = connected && Counter(*fixed, "connected") == 1;
+            } else {
                 std::printf(" - | - |");
-            if (cv)
-                std::printf(" %.1f | %.4f | %d | %.1fx |\n", Ms(*cv), Counter(*cv, "EV"),
+            }
+            if (cv) {
+                std::printf(" %.1f | %.5f | %d | %.1fx |", Ms(*cv), Counter(*cv, "EV"),
                             int(Counter(*cv, "count")), Ms(*cv) / Ms(ours));
-            else
-                std::printf(" - | - | - | - |\n");
+                connected = connected && Counter(*cv, "connected") == 1;
+            } else {
+                std::printf(" - | - | - | - |");
+            }
+            if (m8) {
+                std::printf(" %.5f |", Counter(*m8, "EV"));
+                connected = connected && Counter(*m8, "connected") == 1;
+            } else {
+                std::printf(" - |");
+            }
+            std::printf(" %s |\n", connected ? "all" : "NO");
         }
     }
 
@@ -315,7 +340,8 @@ int main(int argc, char** argv)
             if (LoadPhoto(name, w, h, im))
                 images.push_back(std::move(im));
             else
-                std::fprintf(stderr, "slic_bench: %s.png not found in %s\n", name, ORVIX_SKIMAGE_DATA);
+                std::fprintf(
+                    stderr, "slic_bench: %s.png not found in %s\n", name, ORVIX_SKIMAGE_DATA);
         }
     }
 #endif
@@ -324,7 +350,10 @@ int main(int argc, char** argv)
 
     for (const TBenchImage& im : images) {
         const std::string suffix = "/" + im.Name + "/" + im.Size();
-        benchmark::RegisterBenchmark(("SLIC" + suffix).c_str(), BenchLibrary, &im)
+        benchmark::RegisterBenchmark(("SLIC" + suffix).c_str(), BenchLibrary, &im, kCompactness)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("SLIC_m8" + suffix).c_str(), BenchLibrary, &im,
+                                     kOpenCVLikeCompactness)
             ->Unit(benchmark::kMillisecond)->UseRealTime();
         benchmark::RegisterBenchmark(("SLIC_10it" + suffix).c_str(), BenchFixedIterations, &im)
             ->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -3,6 +3,7 @@
 
 #include "Segmenter.h"
 
+#include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -52,6 +53,12 @@ void DoSuperpixelSegmentation_ForGivenK(SLICHandle handle, const uint32_t* pixel
                                         int32_t height, int32_t* labels, int32_t* numlabels,
                                         int32_t K, double compactness)
 {
+    // The caller may run with floating-point traps enabled (the program raises errors on division
+    // by zero and invalid operations): compute with all traps masked and the default rounding,
+    // which also keeps the labels independent of the caller's settings, then restore its state.
+    std::fenv_t callerEnvironment;
+    std::feholdexcept(&callerEnvironment);
+    std::fesetround(FE_TONEAREST);
     int32_t count = 0;
     try {
         TSlicObject* object = FromHandle(handle);
@@ -60,6 +67,7 @@ void DoSuperpixelSegmentation_ForGivenK(SLICHandle handle, const uint32_t* pixel
     } catch (...) {
         count = 0;
     }
+    std::fesetenv(&callerEnvironment);
     if (numlabels)
         *numlabels = count;
 }

@@ -4,9 +4,15 @@
 #include "LabPlanes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace Slic {
 namespace {
@@ -31,10 +37,17 @@ using TInt8u = int32_t __attribute__((vector_size(32), aligned(4)));
 // whose 2S x 2S window covers it, the one with the least D^2 = d_lab^2 + (m / S)^2 d_xy^2 (the
 // first in `active` order on a tie); a pixel no window covers keeps its cluster. The pixel's
 // colour stays in registers while its few candidate centres are tried, so the row is read and
-// written once. active is sorted by X0; the row holds at least `width` rounded up to 8 entries.
+// written once.
+// Expanded, D^2 = |p|^2 + (m/S)^2 x^2 - 2 c.p - 2 (m/S)^2 cx x + |c|^2 + (m/S)^2 (cx^2 + dy^2)
+// for pixel p at x and centre c; the first two terms are the same for every candidate of a pixel,
+// so the comparison leaves them out and is linear in the pixel: four products and four sums per
+// candidate instead of four differences, five products and four sums. (Rounding stays far below
+// the differences that matter: the terms are of the order of m^2 times the number of columns of
+// centres, squared.) rowTerms[i] holds the last, constant, part for candidate i and this row.
+// active is sorted by X0; the row holds at least `width` rounded up to 8 entries.
 SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32_t* cluster,
                            int32_t width, const TActiveWindow* active, const float* rowTerms,
-                           size_t count, float weight)
+                           size_t count)
 {
     const TFloat8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
     size_t first = 0;
@@ -45,12 +58,11 @@ SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32
         const TFloat8 pl = *reinterpret_cast<const TFloat8u*>(l + x);
         const TFloat8 pa = *reinterpret_cast<const TFloat8u*>(a + x);
         const TFloat8 pb = *reinterpret_cast<const TFloat8u*>(b + x);
-        TFloat8 best = TFloat8{} + FLT_MAX;
+        TFloat8 best = TFloat8{} + INFINITY;
         TInt8 bestK = *reinterpret_cast<const TInt8u*>(cluster + x);
         for (size_t i = first; i < count && active[i].X0 < x + 8; ++i) {
             const TActiveWindow& c = active[i];
-            const TFloat8 dl = pl - c.L, da = pa - c.A, db = pb - c.B, dx = xs - c.X;
-            const TFloat8 d = dl * dl + da * da + db * db + (weight * (dx * dx) + rowTerms[i]);
+            const TFloat8 d = ((c.CL * pl + c.CA * pa) + (c.CB * pb + c.CX * xs)) + rowTerms[i];
             const TInt8 closer = (d < best) & (xs >= c.Left) & (xs <= c.Right);
             best = closer ? d : best;
             bestK = closer ? (TInt8{} + c.K) : bestK;
@@ -59,71 +71,172 @@ SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32
     }
 }
 
-using TFloat4 = float __attribute__((vector_size(16)));
-using TFloat4u = float __attribute__((vector_size(16), aligned(4)));
-
-// Row pitch of the working planes, in floats: whole cache lines per row, and a row-to-row step
-// far from a multiple of 4 KiB. Otherwise (a width of 1024, say) all rows of a window fall into
-// the same few level-1 cache sets and evict each other.
+// Row pitch of the working planes, in floats: whole cache lines, with room for the assignment's
+// last group of eight pixels.
 size_t PlanePitch(int32_t width)
 {
-    size_t pitch = (size_t(width) + 15) / 16 * 16;
-    auto linesModPage = [&] { return pitch / 16 % 64; };
-    while (linesModPage() < 6 || linesModPage() > 58 || linesModPage() % 2 == 0)
-        pitch += 16;
-    return pitch;
+    return (size_t(width) + 15) / 16 * 16;
 }
 
-// Adds the pixels of one row to the sums of their clusters. Runs of one cluster are summed four
-// pixels at a time while a whole group of four belongs to the run, so that a run costs about one
-// mispredicted branch, at its end.
+// The update step's sums of one row. Lane by lane over groups of eight, the pixels of the current
+// run of one cluster accumulate; a group that holds a boundary closes the run with its lanes and
+// opens the next with the last pixel's cluster, and any third cluster in the group (rare) is added
+// pixel by pixel. A run thus costs about one mispredicted branch. SumRowAvx2 and SumRowPortable do
+// exactly the same additions in the same order, so both give identical sums.
+
+// Adds a run's lane sums (reduced in a fixed order) and its count to its cluster's sums.
+void AddRun(TClusterSum& s, const float* l, const float* a, const float* b, const float* x,
+            int64_t n, int32_t y)
+{
+    auto total = [](const float* v) {
+        return double(((v[0] + v[1]) + (v[2] + v[3])) + ((v[4] + v[5]) + (v[6] + v[7])));
+    };
+    s.L += total(l);
+    s.A += total(a);
+    s.B += total(b);
+    s.X += total(x);
+    s.Y += double(n) * y;
+    s.N += n;
+}
+
+void AddPixel(TClusterSum& s, float l, float a, float b, int32_t x, int32_t y)
+{
+    s.L += l;
+    s.A += a;
+    s.B += b;
+    s.X += x;
+    s.Y += y;
+    s.N += 1;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define SLIC_AVX2_SUMS 1
+
+// AddRun() for lane sums in registers: the horizontal additions pair the lanes exactly as
+// AddRun() does, and the four totals go into L, A, B and X (adjacent doubles) with one addition.
+__attribute__((target("avx2"), always_inline)) inline void AddRunAvx2(TClusterSum& s, __m256 l,
+                                                                      __m256 a, __m256 b,
+                                                                      __m256 x, int64_t n,
+                                                                      int32_t y)
+{
+    static_assert(offsetof(TClusterSum, A) == offsetof(TClusterSum, L) + sizeof(double) &&
+                  offsetof(TClusterSum, B) == offsetof(TClusterSum, L) + 2 * sizeof(double) &&
+                  offsetof(TClusterSum, X) == offsetof(TClusterSum, L) + 3 * sizeof(double));
+    const __m256 pairs = _mm256_hadd_ps(_mm256_hadd_ps(l, a), _mm256_hadd_ps(b, x));
+    const __m128 totals
+        = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
+    _mm256_storeu_pd(&s.L, _mm256_add_pd(_mm256_loadu_pd(&s.L), _mm256_cvtps_pd(totals)));
+    s.Y += double(n) * y;
+    s.N += n;
+}
+
+__attribute__((target("avx2,popcnt"))) void SumRowAvx2(const int32_t* cluster, const float* l,
+                                                       const float* a, const float* b,
+                                                       int32_t width, int32_t y, TClusterSum* sums)
+{
+    const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256 sumL = _mm256_setzero_ps(), sumA = sumL, sumB = sumL, sumX = sumL;
+    int64_t n = 0;
+    int32_t current = cluster[0];
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cluster + x));
+        const __m256 pl = _mm256_loadu_ps(l + x), pa = _mm256_loadu_ps(a + x);
+        const __m256 pb = _mm256_loadu_ps(b + x);
+        const __m256 xs = _mm256_add_ps(lane, _mm256_set1_ps(float(x)));
+        __m256 same = _mm256_castsi256_ps(_mm256_cmpeq_epi32(k, _mm256_set1_epi32(current)));
+        unsigned bits = unsigned(_mm256_movemask_ps(same));
+        if (bits != 0xFF) {
+            sumL = _mm256_add_ps(sumL, _mm256_and_ps(same, pl));
+            sumA = _mm256_add_ps(sumA, _mm256_and_ps(same, pa));
+            sumB = _mm256_add_ps(sumB, _mm256_and_ps(same, pb));
+            sumX = _mm256_add_ps(sumX, _mm256_and_ps(same, xs));
+            AddRunAvx2(sums[current], sumL, sumA, sumB, sumX, n + __builtin_popcount(bits), y);
+            current = cluster[x + 7];
+            same = _mm256_castsi256_ps(_mm256_cmpeq_epi32(k, _mm256_set1_epi32(current)));
+            const unsigned next = unsigned(_mm256_movemask_ps(same));
+            for (unsigned other = ~(bits | next) & 0xFF; other != 0; other &= other - 1) {
+                const int i = __builtin_ctz(other);
+                AddPixel(sums[cluster[x + i]], l[x + i], a[x + i], b[x + i], x + i, y);
+            }
+            sumL = _mm256_and_ps(same, pl);
+            sumA = _mm256_and_ps(same, pa);
+            sumB = _mm256_and_ps(same, pb);
+            sumX = _mm256_and_ps(same, xs);
+            n = __builtin_popcount(next);
+            continue;
+        }
+        sumL = _mm256_add_ps(sumL, pl);
+        sumA = _mm256_add_ps(sumA, pa);
+        sumB = _mm256_add_ps(sumB, pb);
+        sumX = _mm256_add_ps(sumX, xs);
+        n += 8;
+    }
+    AddRunAvx2(sums[current], sumL, sumA, sumB, sumX, n, y);
+    for (; x < width; ++x)
+        AddPixel(sums[cluster[x]], l[x], a[x], b[x], x, y);
+}
+#endif
+
+void SumRowPortable(const int32_t* cluster, const float* l, const float* a, const float* b,
+                    int32_t width, int32_t y, TClusterSum* sums)
+{
+    float sumL[8] = {}, sumA[8] = {}, sumB[8] = {}, sumX[8] = {};
+    int64_t n = 0;
+    int32_t current = cluster[0];
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        unsigned bits = 0;
+        for (int i = 0; i < 8; ++i)
+            bits |= unsigned(cluster[x + i] == current) << i;
+        if (bits != 0xFF) {
+            for (int i = 0; i < 8; ++i) {
+                const bool in = (bits >> i) & 1;
+                sumL[i] += in ? l[x + i] : 0.0f;
+                sumA[i] += in ? a[x + i] : 0.0f;
+                sumB[i] += in ? b[x + i] : 0.0f;
+                sumX[i] += in ? float(i) + float(x) : 0.0f;
+            }
+            AddRun(sums[current], sumL, sumA, sumB, sumX, n + std::popcount(bits), y);
+            current = cluster[x + 7];
+            unsigned next = 0;
+            for (int i = 0; i < 8; ++i)
+                next |= unsigned(cluster[x + i] == current) << i;
+            for (int i = 0; i < 8; ++i) {
+                const bool in = (next >> i) & 1;
+                if (!in && !((bits >> i) & 1))
+                    AddPixel(sums[cluster[x + i]], l[x + i], a[x + i], b[x + i], x + i, y);
+                sumL[i] = in ? l[x + i] : 0.0f;
+                sumA[i] = in ? a[x + i] : 0.0f;
+                sumB[i] = in ? b[x + i] : 0.0f;
+                sumX[i] = in ? float(i) + float(x) : 0.0f;
+            }
+            n = std::popcount(next);
+            continue;
+        }
+        for (int i = 0; i < 8; ++i) {
+            sumL[i] += l[x + i];
+            sumA[i] += a[x + i];
+            sumB[i] += b[x + i];
+            sumX[i] += float(i) + float(x);
+        }
+        n += 8;
+    }
+    AddRun(sums[current], sumL, sumA, sumB, sumX, n, y);
+    for (; x < width; ++x)
+        AddPixel(sums[cluster[x]], l[x], a[x], b[x], x, y);
+}
+
 void SumRow(const int32_t* cluster, const float* l, const float* a, const float* b, int32_t width,
             int32_t y, TClusterSum* sums)
 {
-    int32_t current = cluster[0], start = 0;
-    uint64_t pair = uint64_t(uint32_t(current)) * 0x100000001ull;
-    TFloat4 vl = {}, va = {}, vb = {};
-    float sl = 0, sa = 0, sb = 0;
-    auto flush = [&](int32_t end) {
-        TClusterSum& s = sums[current];
-        s.L += double((vl[0] + vl[1]) + (vl[2] + vl[3]) + sl);
-        s.A += double((va[0] + va[1]) + (va[2] + va[3]) + sa);
-        s.B += double((vb[0] + vb[1]) + (vb[2] + vb[3]) + sb);
-        const int32_t n = end - start;
-        s.X += 0.5 * n * (start + end - 1);
-        s.Y += double(n) * y;
-        s.N += n;
-        vl = va = vb = TFloat4{};
-        sl = sa = sb = 0;
-    };
-    auto add = [&](int32_t x) {
-        if (cluster[x] != current) {
-            flush(x);
-            current = cluster[x];
-            start = x;
-            pair = uint64_t(uint32_t(current)) * 0x100000001ull;
-        }
-        sl += l[x];
-        sa += a[x];
-        sb += b[x];
-    };
-    int32_t x = 0;
-    for (; x + 4 <= width; x += 4) {
-        uint64_t p0, p1;
-        std::memcpy(&p0, cluster + x, sizeof p0);
-        std::memcpy(&p1, cluster + x + 2, sizeof p1);
-        if (((p0 ^ pair) | (p1 ^ pair)) == 0) {
-            vl += *reinterpret_cast<const TFloat4u*>(l + x);
-            va += *reinterpret_cast<const TFloat4u*>(a + x);
-            vb += *reinterpret_cast<const TFloat4u*>(b + x);
-        } else {
-            for (int32_t j = x; j < x + 4; ++j)
-                add(j);
-        }
+#ifdef SLIC_AVX2_SUMS
+    if (__builtin_cpu_supports("avx2")) {
+        SumRowAvx2(cluster, l, a, b, width, y, sums);
+        return;
     }
-    for (; x < width; ++x)
-        add(x);
-    flush(width);
+#endif
+    SumRowPortable(cluster, l, a, b, width, y, sums);
 }
 
 } // namespace
@@ -158,7 +271,8 @@ int32_t TSegmenter::Run(const uint32_t* pixels, int32_t width, int32_t height, i
     PlaceSeeds(k);
     MoveSeedsOffEdges();
     AssignToGridCells();
-    // D^2 = d_lab^2 + (d_xy / S)^2 m^2; a huge m just makes the grid win, so cap it before squaring.
+    // D^2 = d_lab^2 + (d_xy / S)^2 m^2; a huge m just makes the grid win, so cap it before
+    // squaring.
     const double mm = std::min(std::fabs(m), 1e6);
     fSpatialWeight = float(mm * mm / (double(fCellWidth) * fCellHeight));
 
@@ -260,6 +374,7 @@ void TSegmenter::AssignToGridCells()
         int32_t* row = fCluster + size_t(y) * fPitch;
         for (int32_t x = 0; x < fWidth; ++x)
             row[x] = rowBase + columnCell[x];
+        std::fill(row + fWidth, row + fPitch, 0);   // read, never used, by whole groups of eight
     }
 }
 
@@ -286,7 +401,7 @@ float TSegmenter::Iterate()
         UpdateActive(y, next);
         const size_t base = size_t(y) * fPitch;
         AssignRow(fL + base, fA + base, fB + base, fCluster + base, fWidth, fActive.data(),
-                  fRowTerms.data(), fActive.size(), fSpatialWeight);
+                  fRowTerms.data(), fActive.size());
         SumRow(fCluster + base, fL + base, fA + base, fB + base, fWidth, y, fSums.data());
     }
     return MoveCentres();
@@ -301,8 +416,10 @@ void TSegmenter::UpdateActive(int32_t y, size_t& next)
         const int32_t k = fOrder[next];
         const TBounds& w = fWindows[k];
         const TCentre& c = fCentres[k];
-        const TActiveWindow entry{w.X0, w.X1, w.Y1, k, float(w.X0), float(w.X1),
-                                  c.X, c.Y, c.L, c.A, c.B};
+        const float cx = fSpatialWeight * c.X;
+        const TActiveWindow entry{w.X0, w.X1, w.Y1, k, float(w.X0), float(w.X1), c.Y,
+                                  -2 * c.L, -2 * c.A, -2 * c.B, -2 * cx,
+                                  (c.L * c.L + c.A * c.A) + (c.B * c.B + cx * c.X)};
         const auto at = std::upper_bound(fActive.begin(), fActive.end(), entry,
                                          [](const TActiveWindow& p, const TActiveWindow& q) {
                                              return p.X0 != q.X0 ? p.X0 < q.X0 : p.K < q.K;
@@ -312,7 +429,7 @@ void TSegmenter::UpdateActive(int32_t y, size_t& next)
     fRowTerms.resize(fActive.size());
     for (size_t i = 0; i < fActive.size(); ++i) {
         const float dy = float(y) - fActive[i].Y;
-        fRowTerms[i] = fSpatialWeight * (dy * dy);
+        fRowTerms[i] = fActive[i].Constant + fSpatialWeight * (dy * dy);
     }
 }
 

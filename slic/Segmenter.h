@@ -16,11 +16,14 @@ struct TClusterSum {
     int64_t N;
 };
 
-// A centre whose search window covers the row being assigned.
+// A centre whose search window covers the row being assigned, with the coefficients of its
+// distance to a pixel (see AssignRow).
 struct TActiveWindow {
     int32_t X0, X1, Y1, K;
-    float Left, Right;   // X0 and X1 as floats, for lane masks
-    float X, Y, L, A, B; // the centre
+    float Left, Right;     // X0 and X1 as floats, for lane masks
+    float Y;               // the centre's y
+    float CL, CA, CB, CX;  // -2 L, -2 a, -2 b and -2 (m / S)^2 x of the centre
+    float Constant;        // L^2 + a^2 + b^2 + (m / S)^2 x^2 of the centre
 };
 
 struct TSlicOptions {
@@ -82,7 +85,7 @@ private:
     std::vector<TBounds> fWindows;
     std::vector<int32_t> fOrder;            // centres by the top row of their window
     std::vector<TActiveWindow> fActive;     // the windows that cover the current row, by X0
-    std::vector<float> fRowTerms;           // (m / S)^2 dy^2 of each active window
+    std::vector<float> fRowTerms;           // each active window's constant for the current row
     std::vector<TClusterSum> fSums;
     std::vector<TColour> fColours;          // centre colours for the connectivity stage
 };

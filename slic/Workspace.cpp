@@ -10,9 +10,10 @@
 namespace Slic {
 namespace {
 
-// Every handle starts with fresh memory, and on a virtual machine the first touch of each 4 KiB
-// page can cost more than the segmentation's arithmetic. Large blocks therefore ask for
-// transparent huge pages: a few faults instead of thousands.
+// Each handle allocates its own block. When that memory is fresh from the system, the first touch
+// of every 4 KiB page is a page fault, and on a virtual machine those faults can cost more than
+// the segmentation's arithmetic. Large blocks therefore ask for transparent huge pages: a few
+// faults instead of thousands.
 constexpr size_t kHugePage = size_t(2) << 20;
 
 } // namespace
@@ -34,7 +35,8 @@ std::byte* TWorkspace::Reserve(size_t bytes)
     const size_t rounded = (bytes + alignment - 1) / alignment * alignment;
     if (rounded < bytes)
         throw std::bad_alloc();
-    auto* data = static_cast<std::byte*>(std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded));
+    auto* data = static_cast<std::byte*>(
+        std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded));
     if (!data)
         throw std::bad_alloc();
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
