@@ -1,5 +1,6 @@
 #include "Streams.h"
 
+#include <QIODevice>
 #include <bit>
 #include <cstring>
 
@@ -19,6 +20,30 @@ void TStreamIn::ReadRaw(void* dest, size_t size)
         return; // an empty vector's data() may be null, which memcpy must not see
     std::memcpy(dest, fData + fPos, size);
     fPos += size;
+}
+
+void TStreamOut::WriteRaw(const void* data, size_t size)
+{
+    constexpr size_t directSize = 64 * 1024;
+    if (!fDevice || size < directSize) {
+        Bytes.append(static_cast<const char*>(data), size);
+        if (fDevice && Bytes.size() >= directSize)
+            Flush();
+        return;
+    }
+    Flush();
+    if (!fFailed && fDevice->write(static_cast<const char*>(data), qint64(size)) != qint64(size))
+        fFailed = true;
+}
+
+bool TStreamOut::Flush()
+{
+    if (fDevice && !Bytes.empty()) {
+        if (!fFailed && fDevice->write(Bytes.data(), qint64(Bytes.size())) != qint64(Bytes.size()))
+            fFailed = true;
+        Bytes.clear();
+    }
+    return !fFailed;
 }
 
 void StreamWriteInt(TStreamOut& stream, int32_t value)

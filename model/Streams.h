@@ -7,10 +7,22 @@
 
 #include <string>
 
+class QIODevice;
+
+// Collects the bytes in Bytes, or, given a device, writes them through: small values are gathered
+// and large blocks (the per-pixel vectors) go to the device straight from the caller's memory.
 class TStreamOut {
 public:
-    std::string Bytes;
-    void WriteRaw(const void* data, size_t size) { Bytes.append(static_cast<const char*>(data), size); }
+    TStreamOut() = default;
+    explicit TStreamOut(QIODevice* device) : fDevice(device) {}
+    std::string Bytes; // gathered, not yet written
+    void WriteRaw(const void* data, size_t size);
+    // Writes what is gathered; false when the device refused any byte so far.
+    bool Flush();
+
+private:
+    QIODevice* fDevice = nullptr;
+    bool fFailed = false;
 };
 
 class TStreamIn {

@@ -2,6 +2,7 @@
 #include "TTeeth.h"
 
 #include "FileList.h"
+#include "Memory.h"
 #include "Nomenclature.h"
 
 #include <QDir>
@@ -47,7 +48,10 @@ int TTimeComparer::Compare(const TTooth& Left, const TTooth& Right) const
     return (Left.TimePoint > Right.TimePoint) - (Left.TimePoint < Right.TimePoint);
 }
 
-TTeeth::TTeeth(int32_t NumberOfThreads) : MT(std::make_unique<TMultiThread>(NumberOfThreads)) {}
+TTeeth::TTeeth(int32_t NumberOfThreads) : MT(std::make_unique<TMultiThread>(NumberOfThreads))
+{
+    KeepFreedMemory();
+}
 
 void TTeeth::Clear()
 {

@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -117,13 +118,11 @@ bool FitsPhotograph(const TResultFile& f, size_t pixels)
 // The old file is replaced only once the new one has been written completely. No fsync: the
 // editor saves on every slider step, and a rename over the old file already makes the common file
 // systems flush the new data first.
-void ReplaceFile(const QString& path, const std::string& bytes)
+void ReplaceFile(const QString& path, const std::function<bool(QIODevice&)>& write)
 {
     QTemporaryFile temp(path + ".XXXXXX");
     temp.setAutoRemove(true);
-    if (!temp.open())
-        return;
-    if (temp.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !temp.flush())
+    if (!temp.open() || !write(temp) || !temp.flush())
         return;
     temp.close();
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) == 0) {
@@ -138,25 +137,25 @@ void TTooth::SaveStat() const
 {
     if (labels.empty())
         return;
-    TStreamOut s;
-    s.Bytes.reserve(206 + 4 * (labels.size() + Dirty.size() + Mask.size()) + 28 * SPList.size());
-    StreamWriteInt(s, ResultFileVersion);
-    StreamWriteBool(s, DisableMask);
-    StreamWriteIntVector(s, labels);
-    StreamWriteIntVector(s, Dirty);
-    StreamWriteIntVector(s, Mask);
-    StreamWriteInt(s, numlabels);
-    StreamWriteInt(s, SPnumber);
-    for (int32_t i = 0; i < numlabels && size_t(i) < SPList.size(); ++i)
-        WriteSuperPixel(s, SPList[size_t(i)]);
-    WriteTransPars(s, TransPars);
-    WriteTransPars(s, NELMPars);
-    StreamWriteBool(s, NelmDone);
-    for (double v : {Compactness, BGThreshold, RGThreshold, Cleanliness, RArea, GArea})
-        StreamWriteDouble(s, v);
-    StreamWriteInt(s, MaxIntensity);
-
-    ReplaceFile(StatFileName(), s.Bytes);
+    ReplaceFile(StatFileName(), [this](QIODevice& device) {
+        TStreamOut s(&device);
+        StreamWriteInt(s, ResultFileVersion);
+        StreamWriteBool(s, DisableMask);
+        StreamWriteIntVector(s, labels);
+        StreamWriteIntVector(s, Dirty);
+        StreamWriteIntVector(s, Mask);
+        StreamWriteInt(s, numlabels);
+        StreamWriteInt(s, SPnumber);
+        for (int32_t i = 0; i < numlabels && size_t(i) < SPList.size(); ++i)
+            WriteSuperPixel(s, SPList[size_t(i)]);
+        WriteTransPars(s, TransPars);
+        WriteTransPars(s, NELMPars);
+        StreamWriteBool(s, NelmDone);
+        for (double v : {Compactness, BGThreshold, RGThreshold, Cleanliness, RArea, GArea})
+            StreamWriteDouble(s, v);
+        StreamWriteInt(s, MaxIntensity);
+        return s.Flush();
+    });
 }
 
 bool TTooth::LoadStat()
