@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <climits>
+#include <thread>
 
 TTooth* TToothInTime::Add(std::unique_ptr<TTooth> Tooth)
 {
@@ -92,13 +93,18 @@ void TTeeth::AddFile(const QString& fname)
     // Loaded before its series exists, so that a failure leaves no empty series behind.
     auto tooth = std::make_unique<TTooth>(fname, id);
     tooth->TimePoint = timePoint;
-    TToothInTime* series = ByID(id);
+    AddTooth(std::move(tooth));
+}
+
+void TTeeth::AddTooth(std::unique_ptr<TTooth> Tooth)
+{
+    TToothInTime* series = ByID(Tooth->ID);
     if (!series) {
         fItems.push_back(std::make_unique<TToothInTime>());
         series = fItems.back().get();
-        series->ID = id;
+        series->ID = Tooth->ID;
     }
-    series->Add(std::move(tooth));
+    series->Add(std::move(Tooth));
 }
 
 TToothInTime* TTeeth::ByID(int32_t ID) const
@@ -178,6 +184,32 @@ void TTeeth::SetSpecies(bool Dog)
     NameThem();
 }
 
+namespace {
+
+// One photograph file of an intake and what became of it.
+struct TIntakeItem {
+    QString File;
+    std::unique_ptr<TTooth> Tooth;
+    QString Error;
+    bool Named = false;
+};
+
+void LoadIntakeItem(TIntakeItem& item)
+{
+    int32_t id = 0, timePoint = 0;
+    item.Named = ParseToothFileName(QFileInfo(item.File).fileName(), id, timePoint);
+    if (!item.Named)
+        return;
+    try {
+        item.Tooth = std::make_unique<TTooth>(item.File, id);
+        item.Tooth->TimePoint = timePoint;
+    } catch (const std::exception& e) {
+        item.Error = QString::fromStdString(e.what());
+    }
+}
+
+} // namespace
+
 std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress,
                                          const std::atomic<bool>* Stop)
 {
@@ -187,24 +219,41 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
     Clear();
     path = Folder;
     K9 = !QFile::exists(Feline());
-    QStringList files;
+    std::vector<TIntakeItem> items;
     for (const QString& sub : subFolders) {
         QStringList inSub;
         ListFiles(sub, inSub, "*.bmp", faAnyFile);
-        files += inSub;
+        for (const QString& f : inSub)
+            items.push_back({f, nullptr, {}, false});
     }
-    std::vector<TFailure> failures;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        if (Stop && *Stop)
-            break;
-        try {
-            AddFile(files[i]);
-        } catch (const std::exception& e) {
-            failures.push_back({files[i], QString::fromStdString(e.what())});
+
+    // Photographs load independently, as many at once as the study has workers; the calling
+    // thread takes part and alone reports progress. They join the study in listing order.
+    std::atomic<size_t> next{0};
+    std::atomic<int32_t> done{0};
+    auto work = [&](bool reports) {
+        for (size_t i; (i = next++) < items.size() && !(Stop && *Stop);) {
+            LoadIntakeItem(items[i]);
+            const int32_t n = ++done;
+            if (reports && OnProgress)
+                OnProgress(n, int32_t(items.size()));
         }
-        if (OnProgress)
-            OnProgress(int32_t(i + 1), int32_t(files.size()));
-    }
+    };
+    std::vector<std::thread> helpers;
+    for (int32_t t = 1; t < MT->NumberOfThreads && size_t(t) < items.size(); ++t)
+        helpers.emplace_back(work, false);
+    work(true);
+    for (std::thread& t : helpers)
+        t.join();
+
+    std::vector<TFailure> failures;
+    for (TIntakeItem& item : items)
+        if (item.Tooth)
+            AddTooth(std::move(item.Tooth));
+        else if (!item.Error.isEmpty())
+            failures.push_back({item.File, item.Error});
+    if (OnProgress && !(Stop && *Stop))
+        OnProgress(done, int32_t(items.size()));
     Sort();
     for (const auto& s : fItems)
         s->Sort();

@@ -77,6 +77,8 @@ public:
     // number, 4-6 the time point): otherwise nothing happens. Throws the bitmap loader's error; a
     // photograph that fails to load leaves no trace in the study.
     void AddFile(const QString& fname);
+    // Adds a loaded photograph to the series of its ID, creating the series when needed.
+    void AddTooth(std::unique_ptr<TTooth> Tooth);
     TToothInTime* ByID(int32_t ID) const;
     // The photograph of TimePoint in the series at list index Number, or nullptr.
     TTooth* GetTooth(int32_t Number, int32_t TimePoint) const;
@@ -96,9 +98,10 @@ public:
     void SetSpecies(bool Dog);
 
     // Builds the study from a folder: the *.bmp files of its sub-folders, one level down, sorted
-    // and named. Files that cannot be read are skipped and returned with their errors. Progress is
-    // reported after every file; Stop (may be null) is polled between files and ends the intake
-    // early, the study then holding what was read so far. Must not be called during a batch run.
+    // and named. Files that cannot be read are skipped and returned with their errors. Photographs
+    // load in parallel, one per worker of the study; progress is reported on the calling thread.
+    // Stop (may be null) is polled between files and ends the intake early, the study then holding
+    // what was read so far. Must not be called during a batch run.
     using TOnLoadProgress = std::function<void(int32_t Done, int32_t Total)>;
     std::vector<TFailure> LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress = {},
                                      const std::atomic<bool>* Stop = nullptr);
