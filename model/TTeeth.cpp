@@ -85,15 +85,27 @@ bool ParseToothFileName(const QString& FileName, int32_t& ID, int32_t& TimePoint
     return true;
 }
 
-void TTeeth::AddFile(const QString& fname)
+namespace {
+
+// The photograph of a file named by the convention, or nullptr for any other name. Throws the
+// bitmap loader's error.
+std::unique_ptr<TTooth> LoadPhotograph(const QString& fname)
 {
     int32_t id = 0, timePoint = 0;
     if (!ParseToothFileName(QFileInfo(fname).fileName(), id, timePoint))
-        return;
-    // Loaded before its series exists, so that a failure leaves no empty series behind.
+        return nullptr;
     auto tooth = std::make_unique<TTooth>(fname, id);
     tooth->TimePoint = timePoint;
-    AddTooth(std::move(tooth));
+    return tooth;
+}
+
+} // namespace
+
+void TTeeth::AddFile(const QString& fname)
+{
+    // Loaded before its series exists, so that a failure leaves no empty series behind.
+    if (auto tooth = LoadPhotograph(fname))
+        AddTooth(std::move(tooth));
 }
 
 void TTeeth::AddTooth(std::unique_ptr<TTooth> Tooth)
@@ -191,18 +203,12 @@ struct TIntakeItem {
     QString File;
     std::unique_ptr<TTooth> Tooth;
     QString Error;
-    bool Named = false;
 };
 
 void LoadIntakeItem(TIntakeItem& item)
 {
-    int32_t id = 0, timePoint = 0;
-    item.Named = ParseToothFileName(QFileInfo(item.File).fileName(), id, timePoint);
-    if (!item.Named)
-        return;
     try {
-        item.Tooth = std::make_unique<TTooth>(item.File, id);
-        item.Tooth->TimePoint = timePoint;
+        item.Tooth = LoadPhotograph(item.File);
     } catch (const std::exception& e) {
         item.Error = QString::fromStdString(e.what());
     }
@@ -224,7 +230,7 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
         QStringList inSub;
         ListFiles(sub, inSub, "*.bmp", faAnyFile);
         for (const QString& f : inSub)
-            items.push_back({f, nullptr, {}, false});
+            items.push_back({f, nullptr, {}});
     }
 
     // Photographs load independently, as many at once as the study has workers; the calling

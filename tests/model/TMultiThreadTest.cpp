@@ -1,7 +1,7 @@
+#include "EventLoopWait.h"
 #include "TMultiThread.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -19,20 +19,6 @@ struct TChunkCase {
     TIntVector Indices, Sizes;
 };
 
-// Polls the event loop until pred holds; false after a generous timeout instead of hanging.
-template <typename TPred>
-bool WaitFor(TPred pred)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > 10000)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Lets the event loop deliver anything already posted.
 void Drain()
@@ -78,6 +64,24 @@ protected:
     int TotalHits() const
     {
         return std::accumulate(Hits.begin(), Hits.end(), 0, [](int s, const std::atomic<int>& h) { return s + h; });
+    }
+
+    // Two workers each holding one gated chunk of a 50-chunk run.
+    void StartTwoHeldChunks()
+    {
+        MakePool(2);
+        Pool->ProcessItem = Gated();
+        Pool->Run(50, 1);
+        ASSERT_TRUE(WaitFor([&] { return Started == 2; }));
+    }
+
+    // Opens the gate from another thread a little later, while this one blocks in the pool.
+    std::thread ReleaseGateLater()
+    {
+        return std::thread([this] {
+            std::this_thread::sleep_for(50ms);
+            Gate.Set();
+        });
     }
 
     bool WaitForResults(size_t n)
@@ -156,10 +160,7 @@ TEST_F(TMultiThreadTest, EmptyRangeHandsOutEmptyChunksOnlyWithoutChunkSize)
 
 TEST_F(TMultiThreadTest, AbortedEndsRunAfterHeldChunks)
 {
-    MakePool(2);
-    Pool->ProcessItem = Gated();
-    Pool->Run(50, 1);
-    ASSERT_TRUE(WaitFor([&] { return Started == 2; }));
+    ASSERT_NO_FATAL_FAILURE(StartTwoHeldChunks());
     Pool->Aborted = true;
     Gate.Set();
     ASSERT_TRUE(WaitForResults(1));
@@ -169,14 +170,8 @@ TEST_F(TMultiThreadTest, AbortedEndsRunAfterHeldChunks)
 
 TEST_F(TMultiThreadTest, StopWaitsForHeldChunks)
 {
-    MakePool(2);
-    Pool->ProcessItem = Gated();
-    Pool->Run(50, 1);
-    ASSERT_TRUE(WaitFor([&] { return Started == 2; }));
-    std::thread release([this] {
-        std::this_thread::sleep_for(50ms);
-        Gate.Set();
-    });
+    ASSERT_NO_FATAL_FAILURE(StartTwoHeldChunks());
+    std::thread release = ReleaseGateLater();
     Pool->Stop();
     EXPECT_EQ(TotalHits(), 2);   // both held chunks finished before Stop returned
     release.join();
@@ -235,14 +230,8 @@ TEST_F(TMultiThreadTest, RunAndWaitReportsSynchronously)
 
 TEST_F(TMultiThreadTest, SynchronousRunKeepsEndOfInterruptedAsynchronousRun)
 {
-    MakePool(2);
-    Pool->ProcessItem = Gated();
-    Pool->Run(50, 1);
-    ASSERT_TRUE(WaitFor([&] { return Started == 2; }));
-    std::thread release([this] {
-        std::this_thread::sleep_for(50ms);
-        Gate.Set();
-    });
+    ASSERT_NO_FATAL_FAILURE(StartTwoHeldChunks());
+    std::thread release = ReleaseGateLater();
     Pool->Process(Counting(), 10, 0);   // stops the first run, then runs to its end
     release.join();
     ASSERT_TRUE(WaitForResults(2));

@@ -1,32 +1,11 @@
 #include "DefaultIniFile.h"
+#include "EventLoopWait.h"
 #include "TTeeth.h"
 #include "ToothFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <chrono>
 #include <cmath>
-#include <thread>
-
-namespace {
-
-// Polls the event loop until pred holds; false after a generous timeout instead of hanging.
-template <typename TPred>
-bool WaitFor(TPred pred)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > 60000)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-} // namespace
 
 class TTeethBatchTest : public ToothFixture {
 protected:
