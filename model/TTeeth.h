@@ -120,6 +120,12 @@ public:
     // Asks the run to stop: photographs in progress finish, no new one starts. Returns at once.
     void AbortCalc();
     bool Running() const { return fRunning; }
+    // Called on the study's thread, through its event loop, for every photograph of a run that a
+    // worker has finished (failed ones too), in the order they finished. The photograph is no
+    // longer being worked on when the call arrives; notifications still queued when the study is
+    // destroyed are dropped. Calls of one run all arrive before its Onterminate.
+    using TOnToothDone = std::function<void(TTooth* Tooth)>;
+    TOnToothDone OnToothDone;
     // The photographs that failed in the last run, in the order they failed.
     std::vector<TFailure> Failures() const;
     // Alignment quality of an aligned later photograph against its tooth's first photograph (1 is
