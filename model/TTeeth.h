@@ -72,6 +72,8 @@ public:
     auto begin() const { return fItems.begin(); }
     auto end() const { return fItems.end(); }
     int32_t PhotographCount() const;
+    // The workers of the study's pool; the intake loads as many photographs at once.
+    int32_t NumberOfThreads() const { return MT->NumberOfThreads; }
 
     // Takes in one photograph if its name follows the convention (character 1 free, 2-3 the tooth
     // number, 4-6 the time point): otherwise nothing happens. Throws the bitmap loader's error; a

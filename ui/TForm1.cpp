@@ -70,9 +70,10 @@ QHBoxLayout* Row(std::initializer_list<QWidget*> widgets)
 
 } // namespace
 
-TForm1::TForm1(const QString& StudyDir, QWidget* parent) : QMainWindow(parent), fStartDir(StudyDir)
+TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent)
+    : QMainWindow(parent), fStartDir(StudyDir)
 {
-    Teeth = std::make_unique<TTeeth>();
+    Teeth = std::make_unique<TTeeth>(NumberOfThreads);
     Teeth->OnToothDone = [this](TTooth* tooth) { ToothDone(tooth); };
     setWindowTitle("Orvix");
     BuildLayout();

@@ -36,7 +36,8 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     // StudyDir, when not empty, is opened instead of the last study folder once the window shows.
-    explicit TForm1(const QString& StudyDir = {}, QWidget* parent = nullptr);
+    // NumberOfThreads 0: one worker per logical processor.
+    explicit TForm1(const QString& StudyDir = {}, int32_t NumberOfThreads = 0, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // For the window's tests and benchmarks: what the user sees and holds.
@@ -95,6 +96,8 @@ private:
     void ShowToothNames();
     void SyncToothList();
     void StopLoading();
+    // Chart (TForm1Chart.cpp): rebuilt from the study, the checked teeth and the chosen measurement.
+    void UpdateChart();
     // Batch (TForm1Batch.cpp).
     void StartBatch(bool OnlyNew, bool Align);
     void BatchTerminated(bool Success);

@@ -86,6 +86,7 @@ void TForm1::BatchTerminated(bool)
         note += QString(", %1 failed").arg(failures.size());
     StatusBar->SetNote(note);
     Table->viewport()->update();
+    UpdateChart();
     if (!failures.empty())
         ShowProblems(QString("%1 photographs could not be processed.").arg(failures.size()), lines);
 }

@@ -29,9 +29,12 @@ std::vector<std::pair<const TTooth*, TThumb>> MakeThumbs(const TTeeth& teeth)
         for (size_t i; (i = next++) < thumbs.size();)
             thumbs[i].second = MakeThumb(*thumbs[i].first);
     };
-    std::thread helper(work);
+    std::vector<std::thread> helpers;
+    for (int32_t t = 1; t < teeth.NumberOfThreads(); ++t)
+        helpers.emplace_back(work);
     work();
-    helper.join();
+    for (std::thread& t : helpers)
+        t.join();
     return thumbs;
 }
 
