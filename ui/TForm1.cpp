@@ -2,6 +2,7 @@
 #include "TForm1.h"
 
 #include "DefaultIniFile.h"
+#include "TChartView.h"
 #include "TOverviewModel.h"
 #include "TStatusPanel.h"
 #include "UiErrors.h"
@@ -82,6 +83,7 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
     ShowDefaults();
     RestoreGeometry();
     SelectHomeFolder();
+    SetExportDefaults();
 }
 
 TForm1::~TForm1()
@@ -128,11 +130,7 @@ void TForm1::BuildLayout()
     panel4Layout->addWidget(Table);
 
     Panel3 = BuildCommandPanel();
-    // The chart's place; the chart itself fills it.
-    Chart = new QWidget;
-    Chart->setObjectName("Chart");
-    Chart->setAutoFillBackground(true);
-    Chart->setPalette(QPalette(Qt::white));
+    Chart = new TChartView;
 
     Splitter3 = new QSplitter(Qt::Horizontal);
     Splitter3->setObjectName("Splitter3");
@@ -218,7 +216,7 @@ QWidget* TForm1::BuildCommandPanel()
     ParamBox->addItems({"Total Area", "Red Area", "Green Area", "R/G Ratio", "Red %"});
     ParamBox->setCurrentText("R/G Ratio");
     ExportBtn = Button("ExportBtn", "Export");
-    ExportBtn->setEnabled(false);
+    ExportBtn->setToolTip("Adds a block with every measurement of the study to a spreadsheet file");
     layout->addLayout(Row({ParamBox, ExportBtn}));
     toothlist = new QListWidget;
     toothlist->setObjectName("toothlist");
@@ -242,6 +240,11 @@ void TForm1::ConnectControls()
     connect(iamsure, &QCheckBox::toggled, this, &TForm1::iamsureClick);
     connect(StopBTN, &QPushButton::clicked, this, &TForm1::StopBTNClick);
     connect(Timer, &QTimer::timeout, this, &TForm1::TimerTimer);
+    connect(ParamBox, &QComboBox::currentIndexChanged, this, &TForm1::ParamBoxChange);
+    connect(Average, &QCheckBox::clicked, this, &TForm1::AverageClick);
+    connect(CheckALL, &QCheckBox::clicked, this, &TForm1::CheckALLClick);
+    connect(toothlist, &QListWidget::itemChanged, this, &TForm1::toothlistClickCheck);
+    connect(ExportBtn, &QPushButton::clicked, this, &TForm1::ExportBtnClick);
 }
 
 void TForm1::RestoreGeometry()

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -28,6 +29,7 @@ class QSplitter;
 class QTableView;
 class QTimer;
 class QTreeView;
+class TChartView;
 class TOverviewModel;
 class TStatusPanel;
 struct TThumb;
@@ -43,12 +45,22 @@ public:
     // For the window's tests and benchmarks: what the user sees and holds.
     TTeeth& Study() { return *Teeth; }
     TOverviewModel* OverviewModel() const { return fModel; }
+    TChartView* ChartView() const { return Chart; }
     bool Loading() const { return fLoader.joinable(); }
     bool Busy() const { return Loading() || Teeth->Running(); }
     // Opens Folder as the study, as selecting it in the tree does.
     void OpenFolder(const QString& Folder);
     QMessageBox* ProblemsBox() const { return fProblems; }
     int32_t LastCol = -1, LastRow = -1;
+
+    // The export's questions and the desktop hand-off, replaceable by tests. AskExportFile returns
+    // the chosen file or nothing; AskOpenElsewhere returns true to export to a new file instead;
+    // OpenDocument returns false when no program could show the file.
+    std::function<QString(const QString& Suggested)> AskExportFile;
+    std::function<bool(const QString& File)> AskOpenElsewhere;
+    std::function<bool(const QString& File)> OpenDocument;
+    // The file of this run's exports; empty until the first one.
+    QString ExportFile() const { return fExportFile; }
 
 signals:
     // The teeth were renamed (species switch); open editors retitle themselves. Queued.
@@ -78,6 +90,13 @@ private slots:
     void iamsureClick(bool checked);
     void StopBTNClick();
     void TimerTimer();
+    // Chart (TForm1Chart.cpp).
+    void ParamBoxChange(int index);
+    void AverageClick();
+    void toothlistClickCheck();
+    void CheckALLClick(bool checked);
+    // Export (TForm1Export.cpp).
+    void ExportBtnClick();
 
 private:
     // Creation (TForm1.cpp).
@@ -98,6 +117,9 @@ private:
     void StopLoading();
     // Chart (TForm1Chart.cpp): rebuilt from the study, the checked teeth and the chosen measurement.
     void UpdateChart();
+    // Export (TForm1Export.cpp).
+    QString ChooseExportFile();
+    void SetExportDefaults();
     // Batch (TForm1Batch.cpp).
     void StartBatch(bool OnlyNew, bool Align);
     void BatchTerminated(bool Success);
@@ -117,6 +139,7 @@ private:
     bool fRunAligns = false;
     bool fStopRequested = false;
     std::thread fLoader;
+    QString fExportFile;
     QPointer<QMessageBox> fProblems;
 
     // Controls, named as the user knows them.
@@ -147,7 +170,7 @@ private:
     QComboBox* ParamBox = nullptr;
     QPushButton* ExportBtn = nullptr;
     QListWidget* toothlist = nullptr;
-    QWidget* Chart = nullptr;
+    TChartView* Chart = nullptr;
     TStatusPanel* StatusBar = nullptr;
     QTimer* Timer = nullptr;
 };

@@ -103,6 +103,7 @@ void TForm1::HoldCommands(bool Hold)
     Animal->setEnabled(!Hold);
     CalcAllBtn->setEnabled(!Hold);
     AlignBtn->setEnabled(!Hold);
+    ExportBtn->setEnabled(!Hold);
     RecalculateALL->setEnabled(!Hold && iamsure->isChecked());
     Realign->setEnabled(!Hold && iamsure->isChecked());
 }

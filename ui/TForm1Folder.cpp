@@ -3,6 +3,7 @@
 
 #include "AnimalPictures.h"
 #include "DefaultIniFile.h"
+#include "TChartView.h"
 #include "TOverviewModel.h"
 #include "TStatusPanel.h"
 #include "UiErrors.h"
@@ -136,6 +137,7 @@ void TForm1::FolderLoaded(std::vector<TFailure> Failures, std::vector<std::pair<
     if (fLoader.joinable())
         fLoader.join();
     fModel->SetStudy(Teeth.get(), std::move(Thumbs));
+    Chart->ResetOptions();
     ShowAnimal();
     ShowToothNames();
     CellSizeChange(CellSize->value());
@@ -183,6 +185,8 @@ void TForm1::ShowToothNames()
 
 void TForm1::SyncToothList()
 {
+    // Filling the list is not the user checking teeth: the chart waits for its own triggers.
+    const QSignalBlocker quiet(toothlist);
     const int32_t count = Teeth->Count();
     if (count == 0) {
         toothlist->clear();

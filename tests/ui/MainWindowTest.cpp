@@ -1,13 +1,16 @@
 // The main window as a user drives it: offscreen, through its widgets, with studies on disk.
-#include "DefaultIniFile.h"
 #include "Nomenclature.h"
 #include "StudyFixture.h"
+#include "TChartView.h"
 #include "TForm1.h"
+#include "WindowTestSupport.h"
 #include "TOverviewModel.h"
 #include "TStatusPanel.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QValueAxis>
 #include <QDirIterator>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -24,37 +27,6 @@
 
 namespace {
 
-template <typename T>
-T* Control(QWidget& form, const char* name)
-{
-    T* w = form.findChild<T*>(name);
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-void Click(QWidget& form, const char* name)
-{
-    QTest::mouseClick(Control<QAbstractButton>(form, name), Qt::LeftButton);
-}
-
-QString Setting(const char* key)
-{
-    return SettingsFile().ReadString(SettingsSection, key, "<missing>");
-}
-
-// Opens a study through the window and waits until it is shown.
-bool Open(TForm1& form, const QString& folder)
-{
-    form.OpenFolder(folder);
-    return QTest::qWaitFor([&] { return !form.Busy(); }, 60000);
-}
-
-bool WaitIdle(TForm1& form)
-{
-    return QTest::qWaitFor([&] { return !form.Busy(); }, 120000);
-}
-
 QStringList Header(const TOverviewModel& model, Qt::Orientation o)
 {
     QStringList names;
@@ -69,25 +41,12 @@ QStringList Header(const TOverviewModel& model, Qt::Orientation o)
 class MainWindowTest : public QObject {
     Q_OBJECT
 private:
-    std::unique_ptr<QTemporaryDir> fConfig, fWork;
-    QString Study(const QString& name) const { return fWork->filePath(name); }
+    std::unique_ptr<TFreshUser> fUser;
+    QString Study(const QString& name) const { return fUser->Path(name); }
 
 private slots:
-    void init()
-    {
-        // A fresh user: no settings file, no default file beside the program.
-        fConfig = std::make_unique<QTemporaryDir>();
-        fWork = std::make_unique<QTemporaryDir>();
-        qputenv("APPDATA", fConfig->path().toUtf8());
-        QDir(fConfig->path()).mkpath("exe");
-        OpenSettingsFile(fConfig->filePath("exe"));
-    }
-    void cleanup()
-    {
-        CloseSettingsFile();
-        fWork.reset();
-        fConfig.reset();
-    }
+    void init() { fUser = std::make_unique<TFreshUser>(); }
+    void cleanup() { fUser.reset(); }
 
     void FirstStartShowsDefaultsAndLoadsNothing()
     {
@@ -412,6 +371,77 @@ private slots:
         QCOMPARE(Setting("LastDir"), second);
     }
 
+    void ChartFollowsCheckedTeethMeasurementAndAverage()
+    {
+        const QString study = Study("chart");
+        WriteStudy(study, {11, 21, 31}, {0, 1, 2});
+        QFile::remove(QDir(study).filePath("visit1/P21001.bmp"));
+        TForm1 form;
+        form.show();
+        QVERIFY(Open(form, study));
+        TChartView& chart = *form.ChartView();
+        QCOMPARE(chart.chart()->title(), QString()); // no placeholder title before the first rebuild
+        Click(form, "CalcAllBtn");
+        QVERIFY(WaitIdle(form));
+        QCOMPARE(chart.chart()->title(), QString("chart"));
+        QVERIFY(chart.Lines().empty());
+
+        auto* list = Control<QListWidget>(form, "toothlist");
+        list->item(0)->setCheckState(Qt::Checked);
+        list->item(1)->setCheckState(Qt::Checked);
+        Control<QComboBox>(form, "ParamBox")->setCurrentText("Red Area");
+        QCOMPARE(chart.AxisY()->titleText(), QString("Red Area"));
+        QCOMPARE(chart.AxisX()->titleText(), QString("Time Point"));
+        const auto lines = chart.Lines();
+        QCOMPARE(int(lines.size()), 2);
+        QCOMPARE(lines[1].Title, list->item(1)->text());
+        const TToothInTime& second = *form.Study()[1];
+        QCOMPARE(int(lines[1].Points.size()), 2); // no photograph at time point 1
+        QCOMPARE(lines[1].Points[1].X, 2.0);
+        QCOMPARE(lines[1].Points[1].Y, second[1]->GetParam(1));
+        QCOMPARE(chart.AxisY()->min(), 0.0);
+
+        Click(form, "Average");
+        QCOMPARE(int(chart.Lines().size()), 1);
+        QCOMPARE(chart.Lines()[0].Title, QString("Average"));
+        QCOMPARE(int(chart.Lines()[0].Points.size()), 3);
+        Click(form, "Average");
+
+        Click(form, "CheckALL");
+        QCOMPARE(int(chart.Lines().size()), 3);
+        Click(form, "CheckALL");
+        QVERIFY(chart.Lines().empty());
+        QCOMPARE(list->item(0)->checkState(), Qt::Unchecked);
+    }
+
+    void ChartOptionsSurviveRebuildsUntilTheStudyChanges()
+    {
+        const QString study = Study("opts");
+        WriteStudy(study, {11}, {0, 1});
+        TForm1 form;
+        form.show();
+        QVERIFY(Open(form, study));
+        TChartView& chart = *form.ChartView();
+        Click(form, "CheckALL");
+        TChartOptions o;
+        o.Title = "Plaque";
+        o.YRange = QPointF(0, 50);
+        o.MarkerSize = 12;
+        chart.SetOptions(o);
+        Control<QComboBox>(form, "ParamBox")->setCurrentText("Red %");
+        QCOMPARE(chart.chart()->title(), QString("Plaque"));
+        QCOMPARE(chart.AxisY()->max(), 50.0);
+        QCOMPARE(chart.AxisY()->titleText(), QString("Red %")); // untouched titles follow the data
+        const QString png = Study("chart.png"), svg = Study("chart.svg");
+        QVERIFY(chart.SaveImage(png) && chart.SaveImage(svg));
+        QCOMPARE(QImage(png).size(), chart.size());
+        QVERIFY(QFileInfo(svg).size() > 1000);
+
+        QVERIFY(Open(form, study));
+        Click(form, "Average");
+        QCOMPARE(chart.chart()->title(), QString("opts"));
+    }
+
     void StatusBarLimeShare()
     {
         QCOMPARE(TStatusPanel::LimeWidth(400, 0.5), 200);
@@ -420,13 +450,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    QApplication app(argc, argv);
-    MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVIX_WINDOW_TEST_MAIN(MainWindowTest)
 
 #include "MainWindowTest.moc"
