@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QValueAxis>
 #include <QDirIterator>
+#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -440,6 +441,28 @@ private slots:
         QVERIFY(Open(form, study));
         Click(form, "Average");
         QCOMPARE(chart.chart()->title(), QString("opts"));
+    }
+
+    void RightClickInTheTreeOpensTheFolderUnderTheMouse()
+    {
+        const QString first = Study("a"), second = Study("b");
+        WriteStudy(first, {11}, {0});
+        WriteStudy(second, {11, 21}, {0});
+        TForm1 form;
+        form.show();
+        QVERIFY(Open(form, first));
+        auto* tree = Control<QTreeView>(form, "DirView");
+        auto* files = qobject_cast<QFileSystemModel*>(tree->model());
+        QModelIndex target;
+        QVERIFY(QTest::qWaitFor([&] {
+            target = files->index(second);
+            return target.isValid() && !tree->visualRect(target).isEmpty();
+        }));
+        tree->scrollTo(target);
+        QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, tree->visualRect(target).center());
+        QVERIFY(WaitIdle(form));
+        QCOMPARE(form.Study().path, second);
+        QCOMPARE(form.Study().Count(), 2);
     }
 
     void StatusBarLimeShare()
