@@ -58,10 +58,11 @@ void TForm1::StartBatch(bool OnlyNew, bool Align)
 
 void TForm1::ToothDone(TTooth* Tooth)
 {
-    // The worker has let go of this photograph; its cell alone is refreshed.
-    TThumb thumb = MakeThumb(*Tooth);
-    if (!fRunAligns)
-        thumb.Quality = fModel->Thumb(Tooth) ? fModel->Thumb(Tooth)->Quality : thumb.Quality;
+    // The worker has let go of this photograph; its cell alone is refreshed. A run that does not
+    // align leaves the alignment, and so its quality, as it was.
+    TThumb thumb = MakeThumb(*Tooth, fRunAligns);
+    if (!fRunAligns && fModel->Thumb(Tooth))
+        thumb.Quality = fModel->Thumb(Tooth)->Quality;
     fModel->SetThumb(Tooth, std::move(thumb));
 }
 

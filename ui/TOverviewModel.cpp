@@ -5,12 +5,13 @@
 #include <QPainterPath>
 #include <cmath>
 
-TThumb MakeThumb(const TTooth& Tooth)
+TThumb MakeThumb(const TTooth& Tooth, bool WithQuality)
 {
     TThumb t;
     t.Image = Tooth.Thumbnail(512);
     t.ImageSize = QSize(Tooth.Image.Width(), Tooth.Image.Height());
-    t.Quality = TTeeth::AlignQuality(Tooth);
+    if (WithQuality)
+        t.Quality = TTeeth::AlignQuality(Tooth);
     return t;
 }
 

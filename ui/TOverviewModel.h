@@ -20,8 +20,9 @@ struct TThumb {
     double Quality = std::numeric_limits<double>::quiet_NaN(); // alignment quality, NaN when none
 };
 
-// A photograph's thumbnail as the table shows it. Reads only what a worker is done with.
-TThumb MakeThumb(const TTooth& Tooth);
+// A photograph's thumbnail as the table shows it, with its alignment quality when WithQuality.
+// Reads only what a worker is done with.
+TThumb MakeThumb(const TTooth& Tooth, bool WithQuality = true);
 
 class TOverviewModel : public QAbstractTableModel {
     Q_OBJECT
