@@ -68,6 +68,14 @@ void OpenSettingsFile(const QString& ExeFolder = {});
 void CloseSettingsFile();
 TDefaultIniFile& SettingsFile();
 
+// The ranges every source of the four parameters is held to: the settings file, the command line,
+// result files and the windows' edits. Outside them a photograph measures nonsense (0 superpixels,
+// a background threshold of 7 makes everything background).
+inline bool ValidSPNumber(int32_t v) { return v >= 1 && v <= 100000; }
+inline bool ValidCompactness(double v) { return v > 0 && v <= 1000; }  // false for NaN
+inline bool ValidBGThreshold(double v) { return v >= 0 && v <= 1; }
+inline bool ValidRGThreshold(double v) { return v >= -1 && v <= 1; }
+
 // The process-wide defaults, named by their keys. 0 until loaded; safe to read on any thread.
 extern std::atomic<int32_t> DefaultSPNumber;
 extern std::atomic<double> DefaultCompactness;
