@@ -2,13 +2,17 @@
 #include "Export.h"
 
 #include "ExportFormats.h"
+#include "FileList.h"
 #include "TTeeth.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <unistd.h>
 
 namespace {
 
@@ -190,8 +194,17 @@ int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cel
     if (!ExportFormatOf(fileName, format))
         throw TOrvixError(QString("%1: the export file must end in .xlsx or .csv").arg(fileName).toStdString());
     cells.clear();
-    if (!QFileInfo::exists(fileName))
+    const QFileInfo info(fileName);
+    const QString folder = info.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        throw TOrvixError(QString("%1: the folder %2 does not exist").arg(fileName, folder).toStdString());
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        throw TOrvixError(QString("%1: the folder %2 cannot be written").arg(fileName, folder).toStdString());
+    if (!info.exists())
         return 1;
+    if (!MayReplaceFile(fileName))
+        throw TOrvixError(
+            QString("%1 is write-protected or belongs to someone else; it is left alone").arg(fileName).toStdString());
     try {
         cells = ReadExportFile(fileName, format);
         if (ExportBlockStarts(cells).empty())
@@ -216,10 +229,22 @@ int32_t CheckExportFile(const QString& FileName)
     return ReadExisting(FileName, format, cells);
 }
 
-int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName)
+int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName, int32_t LockTimeoutMs)
 {
     if (ExportBlockRows(Teeth) == 0)
         throw TOrvixError("the study holds no photographs: nothing to export");
+    // Without it two exports read the same old blocks and the later replacement drops the
+    // other's block. Staleness is decided by the holder's process id alone: a long export is not
+    // stale.
+    QLockFile lock(FileName + ".lock");
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(LockTimeoutMs) && lock.error() != QLockFile::LockFailedError)
+        throw TOrvixError(QString("Unable to write %1: cannot create the lock file %1.lock").arg(FileName).toStdString());
+    if (lock.error() == QLockFile::LockFailedError)
+        throw TOrvixError(QString("another export to %1 is in progress (lock file %1.lock); try again when it has "
+                                  "finished")
+                              .arg(FileName)
+                              .toStdString());
     TExportFormat format;
     TCells cells;
     const int32_t start = ReadExisting(FileName, format, cells);

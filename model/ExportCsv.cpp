@@ -2,10 +2,17 @@
 // that reading the file back tells a study named "3" from the time point 3.
 #include "ExportFormats.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "FileList.h"
 
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cmath>
 
 namespace {
@@ -117,9 +124,35 @@ bool ParseNumber(const QString& s, std::variant<QString, int32_t, double>& value
 
 void SaveWhole(const QString& FileName, const QByteArray& Bytes)
 {
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Bytes) != Bytes.size() || !file.commit())
-        throw TOrvixError(QString("Unable to write %1: %2").arg(FileName, file.errorString()).toStdString());
+    const auto fail = [&](const QString& why) {
+        throw TOrvixError(QString("Unable to write %1: %2").arg(FileName, why).toStdString());
+    };
+    if (!MayReplaceFile(FileName))
+        fail("the file is write-protected or belongs to someone else");
+    QTemporaryFile temp(FileName + ".XXXXXX");
+    if (!temp.open())
+        fail(temp.errorString());
+    // Written with the system calls themselves: QSaveFile took a write cut short by a full disk for
+    // success and renamed a truncated (often empty) file over the earlier blocks.
+    const int fd = temp.handle();
+    for (qsizetype done = 0; done < Bytes.size();) {
+        const ssize_t n = ::write(fd, Bytes.constData() + done, size_t(Bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail(QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC)));
+        done += n;
+    }
+    // A file system may report a full disk only when the data reaches it.
+    if (::fsync(fd) != 0)
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat old {};
+    const bool replacing = ::stat(QFile::encodeName(FileName).constData(), &old) == 0;
+    ::fchmod(fd, replacing ? old.st_mode & 07777 : 0644);
+    temp.close();
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(FileName).constData()) != 0)
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+    temp.setAutoRemove(false);
 }
 
 void WriteCsv(const QString& FileName, const TCells& Cells)

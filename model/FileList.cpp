@@ -1,9 +1,13 @@
 #include "FileList.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -84,4 +88,30 @@ bool AllDigits(const QString& s)
     if (s.trimmed().isEmpty())
         return false;
     return std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+namespace {
+
+bool InGroup(gid_t gid)
+{
+    if (gid == getegid())
+        return true;
+    std::vector<gid_t> groups(size_t(std::max(getgroups(0, nullptr), 0)));
+    const int n = std::max(getgroups(int(groups.size()), groups.data()), 0);
+    return std::find(groups.begin(), groups.begin() + n, gid) != groups.begin() + n;
+}
+
+} // namespace
+
+bool MayReplaceFile(const QString& Path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(Path).constData(), &st) != 0)
+        return true;
+    // A run as root must not take over a user's file either.
+    if (st.st_uid == geteuid())
+        return st.st_mode & S_IWUSR;
+    if (InGroup(st.st_gid))
+        return st.st_mode & S_IWGRP;
+    return st.st_mode & S_IWOTH;
 }

@@ -2,6 +2,7 @@
 #include "TTooth.h"
 
 #include "DefaultIniFile.h"
+#include "FileList.h"
 #include "Streams.h"
 
 #include <QFile>
@@ -204,26 +205,6 @@ TImageMatch MatchImage(const TResultFile& f, const TIntImage& image)
     throw TOrvixError(QString("cannot save the results to %1: %2").arg(path, why).toStdString());
 }
 
-bool InGroup(gid_t gid)
-{
-    if (gid == getegid())
-        return true;
-    std::vector<gid_t> groups(size_t(std::max(getgroups(0, nullptr), 0)));
-    const int n = getgroups(int(groups.size()), groups.data());
-    return std::find(groups.begin(), groups.begin() + std::max(n, 0), gid) != groups.begin() + std::max(n, 0);
-}
-
-// Decided from the permission bits, not with access(), which lets root write anything: a run as
-// root must not take over a user's file either, and renaming over a file needs only the folder.
-bool MayWrite(const struct stat& st)
-{
-    if (st.st_uid == geteuid())
-        return st.st_mode & S_IWUSR;
-    if (InGroup(st.st_gid))
-        return st.st_mode & S_IWGRP;
-    return st.st_mode & S_IWOTH;
-}
-
 // The old file is replaced only once the new one has been written completely. No fsync: the
 // editor saves on every slider step, and a rename over the old file already makes the common file
 // systems flush the new data first.
@@ -232,7 +213,7 @@ void ReplaceFile(const QString& path, const std::function<bool(QIODevice&)>& wri
     const QByteArray target = QFile::encodeName(path);
     struct stat old {};
     const bool exists = ::stat(target.constData(), &old) == 0;
-    if (exists && !MayWrite(old))
+    if (exists && !MayReplaceFile(path))
         SaveFailed(path, "the existing file is write-protected or belongs to someone else");
     QTemporaryFile temp(path + ".XXXXXX");
     temp.setAutoRemove(true);
