@@ -121,8 +121,11 @@ public:
     // Onterminate(Success) arrives on the thread that created the study, through its Qt event
     // loop; Success is false when the run was stopped or any photograph failed. A photograph that
     // fails is recorded (Failures) and the run goes on with the next.
+    // Align alone restores the stored alignment of photographs already aligned (NelmDone) without
+    // fitting them; Refit (with Align) fits every photograph of the run again from its current
+    // transform, as the editor's "Realign" does.
     // UI thread (the creating thread) only.
-    bool RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate);
+    bool RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate, bool Refit = false);
     // Asks the run to stop: photographs in progress finish, no new one starts. Returns at once.
     void AbortCalc();
     bool Running() const { return fRunning; }
@@ -146,6 +149,7 @@ private:
     std::unique_ptr<TMultiThread> MT;
     std::atomic<bool> Aborted{false};
     bool Alignaswell = false;
+    bool Refitting = false;
     bool Deformation = false;
     bool fRunning = false;
     TOnTerminate OnTerminateCalc;
