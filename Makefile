@@ -25,8 +25,11 @@ demo: configure
 	rm -f demo.xlsx
 	$(BUILD)/cli/orvix-batch --align --export demo.xlsx demo/
 
-# Until the main window exists, `make run` shows the demo.
-run: demo
+# The desktop program on the demo study (rendered first when it is missing).
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target orvix make-demo-study
+	test -d demo || $(BUILD)/tools/make-demo-study demo
+	$(BUILD)/ui/orvix demo
 
 bench:
 	./scripts/install-deps.sh --bench

@@ -211,3 +211,15 @@ void TIntImage::Transform(const TTransPars& pars, TIntImage& trans, const TRect&
     trans.SetSize(Rect.Width(), Rect.Height());
     Transform(pars, trans.img, Rect);
 }
+
+TRect ProportionalRect(const TRect& R, int32_t w, int32_t h)
+{
+    const int32_t W = R.Width(), H = R.Height();
+    if (h == 0 || w == 0 || W == 0 || H == 0)
+        return R;
+    const float f = float(std::min(double(W) / w, double(H) / h));
+    // Both are 0 or negative: the picture never grows past the rectangle.
+    const int32_t dy = (RoundEven(double(h) * double(f)) - H) / 2;
+    const int32_t dx = (RoundEven(double(w) * double(f)) - W) / 2;
+    return {R.Left - dx, R.Top - dy, R.Right + dx, R.Bottom + dy};
+}

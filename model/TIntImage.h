@@ -68,3 +68,8 @@ private:
     double originx = 0;
     double originy = 0;
 };
+
+// The largest rectangle of aspect ratio w : h centred in R (R itself when any side is 0). The
+// factor is held as a 32-bit float and the sizes rounded half to even, so a 480 x 640 image in a
+// 128 x 96 cell becomes 72 x 96.
+TRect ProportionalRect(const TRect& R, int32_t w, int32_t h);

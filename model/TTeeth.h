@@ -72,6 +72,8 @@ public:
     auto begin() const { return fItems.begin(); }
     auto end() const { return fItems.end(); }
     int32_t PhotographCount() const;
+    // The workers of the study's pool; the intake loads as many photographs at once.
+    int32_t NumberOfThreads() const { return MT->NumberOfThreads; }
 
     // Takes in one photograph if its name follows the convention (character 1 free, 2-3 the tooth
     // number, 4-6 the time point): otherwise nothing happens. Throws the bitmap loader's error; a
@@ -129,6 +131,12 @@ public:
     // Asks the run to stop: photographs in progress finish, no new one starts. Returns at once.
     void AbortCalc();
     bool Running() const { return fRunning; }
+    // Called on the study's thread, through its event loop, for every photograph of a run that a
+    // worker has finished (failed ones too), in the order they finished. The photograph is no
+    // longer being worked on when the call arrives; notifications still queued when the study is
+    // destroyed are dropped. Calls of one run all arrive before its Onterminate.
+    using TOnToothDone = std::function<void(TTooth* Tooth)>;
+    TOnToothDone OnToothDone;
     // The photographs that failed in the last run, in the order they failed.
     std::vector<TFailure> Failures() const;
     // Alignment quality of an aligned later photograph against its tooth's first photograph (1 is

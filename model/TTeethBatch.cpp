@@ -95,6 +95,9 @@ void TTeeth::CalcItems(int32_t Index, int32_t Size)
             std::lock_guard lock(fFailureLock);
             fFailures.push_back({tooth->fname, "unknown error"});
         }
+        // Queued on the pool's object, so it shares the terminate notice's queue and goes with it.
+        QMetaObject::invokeMethod(
+            MT.get(), [this, tooth] { if (OnToothDone) OnToothDone(tooth); }, Qt::QueuedConnection);
         if (Aborted)
             return;
         ++CalcCount;

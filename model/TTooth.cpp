@@ -112,3 +112,14 @@ void TTooth::DrawAll(int32_t What)
     }
     Contour = std::move(contour);
 }
+
+QImage TTooth::Thumbnail(int32_t MaxSide) const
+{
+    if (Contour.Width() <= 0 || Contour.Height() <= 0)
+        return {};
+    QImage full;
+    Contour.GetBitmap(full);
+    if (std::max(full.width(), full.height()) <= MaxSide)
+        return full;
+    return full.scaled(MaxSide, MaxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}

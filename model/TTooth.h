@@ -8,6 +8,7 @@
 #include "TIntImage.h"
 #include "TSuperpose.h"
 
+#include <QImage>
 #include <QString>
 
 #include <algorithm>
@@ -130,6 +131,9 @@ public:
     // 0 classes, 1 intensity, 2..4 red/green/blue means.
     void DrawDirty();
     void DrawAll(int32_t What);
+    // Contour scaled smoothly to at most MaxSide pixels on its longer side (never enlarged), for
+    // overview thumbnails; a null image when there is no Contour. Any thread that may read Contour.
+    QImage Thumbnail(int32_t MaxSide = 512) const;
 
     // Builds SPList (truncated colour means, areas) and MaxIntensity from labels and numlabels;
     // labels outside 0 .. numlabels - 1 make the photograph unsegmented instead.

@@ -225,3 +225,25 @@ TEST(RoundingTest, FastRoundingMatchesNearbyint)
     for (int i = 0; i < 10000; ++i, v += 0.1372)
         ASSERT_EQ(RoundEvenFast(v), std::nearbyint(v)) << v;
 }
+
+TEST(ProportionalRectTest, CentresTheLargestRectangleOfTheImagesProportions)
+{
+    struct TCase {
+        TRect R;
+        int32_t w, h;
+        TRect Expected;
+    };
+    const TCase cases[] = {
+        {{0, 0, 128, 96}, 480, 640, {28, 0, 100, 96}},     // portrait photograph in a landscape cell
+        {{10, 20, 138, 116}, 640, 480, {10, 20, 138, 116}}, // same proportions: the whole cell
+        {{0, 0, 100, 100}, 300, 100, {0, 33, 100, 67}},     // 100 x 33.33 rounds to 33, centred
+        {{0, 0, 5, 4}, 0, 480, {0, 0, 5, 4}},               // nothing to scale
+        {{0, 0, 0, 4}, 640, 480, {0, 0, 0, 4}},
+    };
+    for (const TCase& c : cases) {
+        const TRect r = ProportionalRect(c.R, c.w, c.h);
+        EXPECT_EQ(std::tie(r.Left, r.Top, r.Right, r.Bottom),
+                  std::tie(c.Expected.Left, c.Expected.Top, c.Expected.Right, c.Expected.Bottom))
+            << c.w << "x" << c.h << " in " << c.R.Width() << "x" << c.R.Height();
+    }
+}

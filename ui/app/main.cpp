@@ -1,0 +1,20 @@
+// The desktop program: orvix [STUDY_DIR]
+#include "DefaultIniFile.h"
+#include "TForm1.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    OpenSettingsFile();
+    int result;
+    {
+        const QStringList args = app.arguments();
+        TForm1 form(args.size() > 1 ? args.at(1) : QString());
+        form.show();
+        result = app.exec();
+    }
+    CloseSettingsFile();
+    return result;
+}
