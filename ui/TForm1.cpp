@@ -79,8 +79,11 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
     setWindowTitle("Orvix");
     BuildLayout();
     ConnectControls();
-    Guarded(this, [] { LoadDefaultParams(); });
+    QStringList settingsProblems;
+    Guarded(this, [&] { settingsProblems = LoadDefaultParams(); });
     ShowDefaults();
+    if (!settingsProblems.isEmpty())
+        ShowProblems("Default parameters out of range were replaced by the built-in ones.", settingsProblems);
     RestoreGeometry();
     SelectHomeFolder();
     SetExportDefaults();

@@ -337,6 +337,19 @@ private slots:
         QCOMPARE(form.OverviewModel()->columnCount(), 2);
     }
 
+    // Backup copies were taken as the photograph of their tooth and time point without a word.
+    void BackupCopiesAreListedAfterLoading()
+    {
+        const QString study = Study("s");
+        WriteStudy(study, {11}, {0});
+        QVERIFY(QFile::copy(QDir(study).filePath("visit0/P11000.bmp"), QDir(study).filePath("visit0/P11000_old.bmp")));
+        TForm1 form;
+        form.show();
+        QVERIFY(Open(form, study));
+        QVERIFY(form.ProblemsBox() && form.ProblemsBox()->isVisible());
+        QVERIFY(form.ProblemsBox()->informativeText().contains("tooth 11 at time point 0 has 2 photographs"));
+    }
+
     void GeometryAndLastDirComeBack()
     {
         const QString study = Study("s");
