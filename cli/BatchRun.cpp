@@ -225,7 +225,8 @@ int32_t ReportProblems(const TTeeth& study, const QHash<QString, QString>& failu
 }
 
 // The photographs in study order, each unreadable file among them at its tooth and time point.
-void PrintJson(const TTeeth& study, const QHash<QString, QString>& failures, const std::vector<TFailure>& unreadable)
+void PrintJson(const TTeeth& study, const QHash<QString, QString>& failures,
+               const std::vector<TFailure>& unreadable)
 {
     struct TLine {
         int32_t Tooth, Time;
@@ -240,8 +241,9 @@ void PrintJson(const TTeeth& study, const QHash<QString, QString>& failures, con
         ParseToothFileName(QFileInfo(f.File).fileName(), id, time);
         lines.push_back({id, time, UnreadableJsonLine(f.File, id, ToothName(study.K9, id), time, f.Message)});
     }
-    std::stable_sort(lines.begin(), lines.end(),
-                     [](const TLine& a, const TLine& b) { return std::pair(a.Tooth, a.Time) < std::pair(b.Tooth, b.Time); });
+    std::stable_sort(lines.begin(), lines.end(), [](const TLine& a, const TLine& b) {
+        return std::pair(a.Tooth, a.Time) < std::pair(b.Tooth, b.Time);
+    });
     for (const TLine& line : lines) {
         const QByteArray text = line.Text + '\n';
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);

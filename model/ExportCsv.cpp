@@ -148,6 +148,10 @@ void SaveWhole(const QString& FileName, const QByteArray& Bytes)
         fail(QString::fromLocal8Bit(std::strerror(errno)));
     struct stat old {};
     const bool replacing = ::stat(QFile::encodeName(FileName).constData(), &old) == 0;
+    if (replacing) {
+        // A group the user does not belong to cannot be given; the file then keeps the user's.
+        [[maybe_unused]] const int ignored = ::fchown(fd, uid_t(-1), old.st_gid);
+    }
     ::fchmod(fd, replacing ? old.st_mode & 07777 : 0644);
     temp.close();
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(FileName).constData()) != 0)

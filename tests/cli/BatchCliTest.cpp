@@ -189,7 +189,8 @@ TEST_F(BatchCliTest, UnreadablePhotographsAreInTheJsonAndCountAsFailed)
     EXPECT_EQ(unreadable["file"].toString(), junk.fileName());
     EXPECT_EQ(unreadable["tooth"].toInt(), 21);
     EXPECT_EQ(unreadable["time"].toInt(), 0);
-    EXPECT_TRUE(unreadable["error"].toString().contains("not a readable bitmap")) << unreadable["error"].toString().toStdString();
+    EXPECT_TRUE(unreadable["error"].toString().contains("not a readable bitmap"))
+        << unreadable["error"].toString().toStdString();
     for (const char* key : {"total_area", "red_area", "green_area", "rg_ratio", "red_percent"})
         EXPECT_TRUE(unreadable[key].isNull()) << key;
     EXPECT_EQ(QStringList(unreadable.keys()), QStringList(lines[0].keys()));
