@@ -190,8 +190,10 @@ void CheckBitmapHeader(const QByteArray& file, const QString& fname)
     const std::array<uint32_t, 7> depths = {1, 2, 4, 8, 16, 24, 32};
     if (!uncompressed || std::find(depths.begin(), depths.end(), h.BitCount) == depths.end())
         return;
+    // Some writers leave out the padding after the last row: every pixel is there all the same.
     const int64_t rowBytes = (h.Width * h.BitCount + 31) / 32 * 4;
-    if (available < rowBytes * std::abs(h.Height))
+    const int64_t lastRowBytes = (h.Width * h.BitCount + 7) / 8;
+    if (available < rowBytes * (std::abs(h.Height) - 1) + lastRowBytes)
         cutShort(rowBytes * std::abs(h.Height));
 }
 

@@ -102,6 +102,8 @@ TEST_F(BitmapLoaderTest, CutShortBitmapIsUnreadableWhateverTheVariant)
             << c.variant << ": " << why;
     }
     EXPECT_NE(Refusal(Bitmap(40, 10, 6, 24, 0, 0).left(30)).find("header is incomplete"), std::string::npos);
+    const QByteArray unpaddedEnd = cases[0].whole.chopped(2);
+    EXPECT_EQ(Refusal(unpaddedEnd), "") << "only the last row's padding missing: every pixel is there";
 }
 
 // A 600-byte damaged RLE4 file declaring a huge image grew a run to 24 GB, and 60 bytes of RLE8
