@@ -22,6 +22,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QMessageBox>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -162,6 +163,15 @@ private slots:
         bg->setText("abc");
         QCOMPARE(DefaultBGThreshold.load(), 0.25);
         QCOMPARE(Setting("DefaultBGThreshold"), QLocale::system().toString(0.25));
+
+        // Out of range is passed over like text that is not a number, without a message box.
+        bg->setText("7");
+        sp->setText("0");
+        Control<QLineEdit>(form, "Compactness")->setText("0");
+        QCOMPARE(DefaultBGThreshold.load(), 0.25);
+        QCOMPARE(DefaultSPNumber.load(), 150);
+        QCOMPARE(Setting("DefaultBGThreshold"), QLocale::system().toString(0.25));
+        QVERIFY(!form.findChild<QMessageBox*>("ProblemsBox"));
     }
 
     void CellSizeSetsThumbnailCells_data()
