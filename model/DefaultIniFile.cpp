@@ -1,12 +1,12 @@
 #include "DefaultIniFile.h"
 
+#include "FileList.h"
 #include "Types.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -179,12 +179,11 @@ void TDefaultIniFile::WriteValue(const QString& Section, const QString& Key, con
     if (!ReadLines(fFileName, lines))
         ThrowWriteError(fFileName);
     SetValue(lines, Section, Key, Value);
-    QSaveFile file(fFileName);
-    if (!file.open(QIODevice::WriteOnly))
+    try {
+        WriteFileWhole(fFileName, (lines.join(u'\n') + u'\n').toUtf8());
+    } catch (const TOrvixError&) {
         ThrowWriteError(fFileName);
-    file.write((lines.join(u'\n') + u'\n').toUtf8());
-    if (!file.commit())
-        ThrowWriteError(fFileName);
+    }
 }
 
 QString TDefaultIniFile::ReadString(const QString& Section, const QString& Key, const QString& Default) const

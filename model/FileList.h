@@ -32,3 +32,9 @@ bool AllDigits(const QString& s);
 // anything), since renaming over a file needs only the folder's permission. True when Path does
 // not exist.
 bool MayReplaceFile(const QString& Path);
+
+// Writes Bytes as the whole file FileName: into a temporary file in the same folder, every write
+// and an fsync checked, then renamed over FileName, which keeps its mode (and group where allowed).
+// Throws TOrvixError "Unable to write <FileName>: <reason>", FileName then unchanged, also when
+// MayReplaceFile refuses it.
+void WriteFileWhole(const QString& FileName, const QByteArray& Bytes);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -223,6 +225,31 @@ TEST_F(DefaultIniFileTest, RefusedWriteRaisesAndLeavesDefaultUnchanged)
         EXPECT_EQ(QString::fromUtf8(e.what()), QStringLiteral("Unable to write to ") + name);
     }
     EXPECT_EQ(DefaultSPNumber, 400);
+}
+
+// QSaveFile took a write cut short by a full disk for success: the settings file could be left
+// truncated.
+TEST_F(DefaultIniFileTest, FullDiskLeavesTheSettingsFileAsItWas)
+{
+    const QString name = Temp.filePath(QStringLiteral("t.ini"));
+    TDefaultIniFile ini(name, QLocale::c());
+    ini.WriteString(Main, QStringLiteral("LastDir"), QString(200, u'x'));
+    const QString before = ReadText(name);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool refused = false;
+    try {
+        ini.WriteInteger(Main, QStringLiteral("Top"), 5);
+    } catch (const TOrvixError&) {
+        refused = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(ReadText(name), before);
 }
 
 TEST_F(DefaultIniFileTest, SettingsFileMustBeOpened)
