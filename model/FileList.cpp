@@ -133,7 +133,7 @@ void WriteFileWhole(const QString& FileName, const QByteArray& Bytes)
     if (!temp.open())
         fail(temp.errorString());
     // Written with the system calls themselves: QSaveFile took a write cut short by a full disk for
-    // success and renamed a truncated (often empty) file over the earlier blocks.
+    // success and renamed a truncated (often empty) file over the old one.
     const int fd = temp.handle();
     for (qsizetype done = 0; done < Bytes.size();) {
         const ssize_t n = ::write(fd, Bytes.constData() + done, size_t(Bytes.size() - done));
