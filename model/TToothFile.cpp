@@ -114,10 +114,10 @@ bool FitsPhotograph(const TResultFile& f, size_t pixels)
         return f.labels.empty() && (f.Dirty.empty() || f.Dirty.size() == pixels);
     if (f.labels.size() != pixels || f.Dirty.size() != pixels)
         return false;
-    if (!AllBelow(f.labels, f.numlabels) || !AllBelow(f.Dirty, 3))
+    if (!AllBelow(f.labels, f.numlabels) || !AllBelow(f.Dirty, 3) || !AllBelow(f.Mask, 2))
         return false;
     for (const TSuperPixel& sp : f.SPList)
-        if (uint32_t(sp.Kind) > 2)
+        if (uint32_t(sp.Kind) > 2 || sp.MaskedArea < 0 || sp.MaskedArea > sp.Area)
             return false;
     return true;
 }

@@ -247,6 +247,8 @@ TEST_F(TToothFileTest, ImpossibleStoredValuesMakeTheFileDamaged)
         {"SPnumber 0", sp - 4, 0},       {"SPnumber 200000", sp - 4, 200000},
         {"MaxIntensity 300", maxIntensity, 300}, {"MaxIntensity not the brightest", maxIntensity, 150},
         {"area of superpixel 0 off", sp + 20, 9},
+        {"masked area above the area", sp + 24, 9}, {"masked area negative", sp + 24, -1},
+        {"mask value 2", 209, 2},
     };
     for (const auto& p : integers) {
         QByteArray bad = good;
