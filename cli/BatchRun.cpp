@@ -2,6 +2,7 @@
 
 #include "DefaultIniFile.h"
 #include "Export.h"
+#include "Nomenclature.h"
 #include "TTeeth.h"
 
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QHash>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -126,10 +128,13 @@ TRunOutcome RunAndWait(TTeeth& study, const TBatchOptions& o)
     bool ended = false;
     QElapsedTimer clock;
     clock.start();
-    out.Started = study.RecalculateDefault(!o.All, o.Align, o.Deform, [&](bool) {
-        ended = true;
-        loop.quit();
-    });
+    out.Started = study.RecalculateDefault(
+        !o.All, o.Align, o.Deform,
+        [&](bool) {
+            ended = true;
+            loop.quit();
+        },
+        o.Refit);
     if (!out.Started)
         return out;
     out.Total = study.CalcTotal;
@@ -160,7 +165,8 @@ TRunOutcome RunAndWait(TTeeth& study, const TBatchOptions& o)
 void ApplyDefaults(const TBatchOptions& o)
 {
     OpenSettingsFile();
-    LoadDefaultParams();
+    for (const QString& problem : LoadDefaultParams())
+        Say(problem);
     if (o.SPNumber)
         DefaultSPNumber = *o.SPNumber;
     if (o.Compactness)
@@ -189,13 +195,16 @@ int Preflight(const TBatchOptions& o)
     return 0;
 }
 
-// Loads the study; bitmaps that cannot be read are named. Returns their number.
-int32_t LoadStudy(TTeeth& study, const QString& folder)
+// Loads the study; bitmaps that cannot be read are named and returned, and so is what the intake
+// noticed (several photographs of one tooth and time point, result files not used).
+std::vector<TFailure> LoadStudy(TTeeth& study, const QString& folder)
 {
-    const std::vector<TFailure> failures = study.LoadFolder(folder, {}, &gStopRequested);
+    std::vector<TFailure> failures = study.LoadFolder(folder, {}, &gStopRequested);
     for (const TFailure& f : failures)
         Say(QString("cannot read %1: %2").arg(f.File, f.Message));
-    return int32_t(failures.size());
+    for (const QString& note : study.IntakeNotes())
+        Say(note);
+    return failures;
 }
 
 // Names the failed and the doubtfully aligned photographs; returns the number of failures.
@@ -215,13 +224,30 @@ int32_t ReportProblems(const TTeeth& study, const QHash<QString, QString>& failu
     return int32_t(failures.size());
 }
 
-void PrintJson(const TTeeth& study, const QHash<QString, QString>& failures)
+// The photographs in study order, each unreadable file among them at its tooth and time point.
+void PrintJson(const TTeeth& study, const QHash<QString, QString>& failures,
+               const std::vector<TFailure>& unreadable)
 {
+    struct TLine {
+        int32_t Tooth, Time;
+        QByteArray Text;
+    };
+    std::vector<TLine> lines;
     for (const auto& series : study)
-        for (const auto& tooth : *series) {
-            const QByteArray line = JsonLine(*tooth, failures.value(tooth->fname)) + '\n';
-            std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-        }
+        for (const auto& tooth : *series)
+            lines.push_back({tooth->ID, tooth->TimePoint, JsonLine(*tooth, failures.value(tooth->fname))});
+    for (const TFailure& f : unreadable) {
+        int32_t id = 0, time = 0;
+        ParseToothFileName(QFileInfo(f.File).fileName(), id, time);
+        lines.push_back({id, time, UnreadableJsonLine(f.File, id, ToothName(study.K9, id), time, f.Message)});
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const TLine& a, const TLine& b) {
+        return std::pair(a.Tooth, a.Time) < std::pair(b.Tooth, b.Time);
+    });
+    for (const TLine& line : lines) {
+        const QByteArray text = line.Text + '\n';
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    }
     std::fflush(stdout);
 }
 
@@ -240,16 +266,17 @@ QString Summary(const TRunOutcome& run, int32_t failed, int32_t doubtful)
 }
 
 // After a run that was not stopped: problems, --json, --export and the summary.
-int Finish(const TTeeth& study, const TBatchOptions& o, const TRunOutcome& run, int32_t unreadable)
+int Finish(const TTeeth& study, const TBatchOptions& o, const TRunOutcome& run,
+           const std::vector<TFailure>& unreadable)
 {
     QHash<QString, QString> failures;
     for (const TFailure& f : study.Failures())
         failures.insert(f.File, f.Message);
     int32_t doubtful = 0;
-    const int32_t failed = ReportProblems(study, failures, doubtful);
+    const int32_t failed = ReportProblems(study, failures, doubtful) + int32_t(unreadable.size());
     if (o.Json)
-        PrintJson(study, failures);
-    int status = failed + unreadable > 0 ? 1 : 0;
+        PrintJson(study, failures, unreadable);
+    int status = failed > 0 ? 1 : 0;
     if (!o.ExportFile.isEmpty()) {
         try {
             const int32_t row = ExportStudy(study, o.ExportFile);
@@ -265,11 +292,26 @@ int Finish(const TTeeth& study, const TBatchOptions& o, const TRunOutcome& run, 
     if (run.Started)
         Say(Summary(run, failed, doubtful));
     else
-        Say(QString("nothing to do: every photograph is already calculated%1").arg(o.Align ? " and aligned" : ""));
+        Say(QString("nothing to do: every photograph is already calculated%1; %2 failed")
+                .arg(o.Align ? " and aligned" : "")
+                .arg(failed));
     return status;
 }
 
 } // namespace
+
+QByteArray UnreadableJsonLine(const QString& File, int32_t Tooth, const QString& Name, int32_t Time,
+                              const QString& Error)
+{
+    QByteArray s = "{\"file\":" + JsonString(File);
+    s += ",\"tooth\":" + QByteArray::number(Tooth);
+    s += ",\"name\":" + JsonString(Name);
+    s += ",\"time\":" + QByteArray::number(Time);
+    for (const char* key : {"total_area", "red_area", "green_area", "rg_ratio", "red_percent", "numlabels",
+                            "aligned", "transform", "align_quality"})
+        s += ",\"" + QByteArray(key) + "\":null";
+    return s + ",\"error\":" + JsonString(Error) + "}";
+}
 
 QByteArray JsonLine(const TTooth& Tooth, const QString& Error)
 {
@@ -299,7 +341,7 @@ int RunBatch(const TBatchOptions& Options)
     InstallStopHandlers();
     ApplyDefaults(Options);
     TTeeth study(Options.Threads);
-    const int32_t unreadable = LoadStudy(study, QDir::cleanPath(Options.StudyDir));
+    const std::vector<TFailure> unreadable = LoadStudy(study, QDir::cleanPath(Options.StudyDir));
     if (gStopRequested) {
         Say("stopped while loading the study; nothing calculated");
         return 130;

@@ -18,3 +18,7 @@ int RunBatch(const TBatchOptions& Options);
 
 // The --json line of a photograph (without the line end). Error empty: "error" is null.
 QByteArray JsonLine(const TTooth& Tooth, const QString& Error);
+// The --json line of a file that could not be read as a photograph: the same keys, everything
+// not known from its name null.
+QByteArray UnreadableJsonLine(const QString& File, int32_t Tooth, const QString& Name, int32_t Time,
+                              const QString& Error);

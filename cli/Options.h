@@ -12,6 +12,7 @@ struct TBatchOptions {
     bool All = false;    // every photograph, not only those not yet calculated (or aligned)
     bool Align = false;  // align each photograph onto its tooth's first one before segmenting
     bool Deform = false; // the alignment may stretch or shrink the image
+    bool Refit = false;  // fit aligned photographs again (implies Align)
     // Defaults for this run only; unset: the settings file's.
     std::optional<int32_t> SPNumber;
     std::optional<double> Compactness;

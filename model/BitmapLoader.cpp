@@ -2,8 +2,10 @@
 
 #include "Types.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -101,6 +103,8 @@ QImage DecodeRleBitmap(const QByteArray& file)
     for (uint32_t i = colours; i < 256; ++i)
         palette[i] = 0xff000000u;
 
+    if (int64_t(width) * std::abs(int64_t(height)) > MaxBitmapPixels)
+        return {};
     QImage image(width, std::abs(height), QImage::Format_RGB32);
     if (image.isNull())
         return {};
@@ -112,23 +116,119 @@ QImage DecodeRleBitmap(const QByteArray& file)
     return image;
 }
 
+namespace {
+
+[[noreturn]] void Refuse(const QString& fname, const QString& why)
+{
+    throw TOrvixError(QString("\"%1\": %2").arg(fname, why).toStdString());
+}
+
+// What a Windows bitmap's header declares. Core (OS/2 1.x) headers have 16-bit sizes and no
+// compression; every later header has the fields of BITMAPINFOHEADER as far as its size reaches.
+struct TBitmapHeader {
+    int64_t Width = 0, Height = 0; // Height as stored: negative for a top-down bitmap
+    uint32_t BitCount = 0, Compression = 0, SizeImage = 0, OffBits = 0;
+};
+
+bool ReadBitmapHeader(const QByteArray& file, const QString& fname, TBitmapHeader& h)
+{
+    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
+        return false;
+    if (file.size() < 18)
+        Refuse(fname, "the file is cut short: its header is incomplete");
+    const uint32_t infoSize = U32(file, 14);
+    if (infoSize < 12 || file.size() < 14 + qsizetype(std::min<uint32_t>(infoSize, 40)))
+        Refuse(fname, "the file is cut short: its header is incomplete");
+    h.OffBits = U32(file, 10);
+    if (infoSize == 12) {
+        h.Width = U16(file, 18);
+        h.Height = int16_t(U16(file, 20));
+        h.BitCount = U16(file, 24);
+        return true;
+    }
+    h.Width = int32_t(U32(file, 18));
+    h.Height = int32_t(U32(file, 22));
+    h.BitCount = U16(file, 28);
+    h.Compression = infoSize >= 20 ? U32(file, 30) : 0;
+    h.SizeImage = infoSize >= 24 ? U32(file, 34) : 0;
+    return true;
+}
+
+// Refuses, before any decoder sees them, bitmaps that would be decoded from memory the file does
+// not hold (Qt fills missing rows with whatever the allocator hands out) and sizes that would
+// exhaust memory.
+void CheckBitmapHeader(const QByteArray& file, const QString& fname)
+{
+    TBitmapHeader h;
+    if (!ReadBitmapHeader(file, fname, h) || h.Width <= 0 || h.Height == 0)
+        return; // not a bitmap, or one no decoder accepts
+    const int64_t pixels = h.Width * std::abs(h.Height);
+    if (pixels > MaxBitmapPixels)
+        Refuse(fname, QString("the bitmap declares %1 x %2 pixels, more than the %3 megapixels a photograph may have")
+                          .arg(h.Width)
+                          .arg(std::abs(h.Height))
+                          .arg(MaxBitmapPixels / 1'000'000));
+    const int64_t available = std::max<int64_t>(0, file.size() - int64_t(h.OffBits));
+    const auto cutShort = [&](int64_t expected) {
+        Refuse(fname, QString("the file is cut short: %1 of %2 bytes of pixel data").arg(available).arg(expected));
+    };
+    const bool rle = (h.Compression == 1 && h.BitCount == 8) || (h.Compression == 2 && h.BitCount == 4);
+    if (rle) {
+        if (h.SizeImage > 0 && available < int64_t(h.SizeImage))
+            cutShort(h.SizeImage);
+        // A two-byte run paints at most 255 pixels; 256 pixels per byte is already more than any
+        // photograph's stream needs, and keeps a few damaged bytes from claiming gigabytes.
+        if (pixels > 256 * available)
+            Refuse(fname, QString("the bitmap declares %1 x %2 pixels, more than its %3 bytes of compressed data "
+                                  "can describe")
+                              .arg(h.Width)
+                              .arg(std::abs(h.Height))
+                              .arg(available));
+        return;
+    }
+    const bool uncompressed = h.Compression == 0 || h.Compression == 3 || h.Compression == 6;
+    const std::array<uint32_t, 7> depths = {1, 2, 4, 8, 16, 24, 32};
+    if (!uncompressed || std::find(depths.begin(), depths.end(), h.BitCount) == depths.end())
+        return;
+    // Some writers leave out the padding after the last row: every pixel is there all the same.
+    const int64_t rowBytes = (h.Width * h.BitCount + 31) / 32 * 4;
+    const int64_t lastRowBytes = (h.Width * h.BitCount + 7) / 8;
+    if (available < rowBytes * (std::abs(h.Height) - 1) + lastRowBytes)
+        cutShort(rowBytes * std::abs(h.Height));
+}
+
+// Other image formats go through Qt's reader, which knows the size before it decodes.
+QImage DecodeWithQt(QByteArray bytes, const QString& fname)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (size.isValid() && int64_t(size.width()) * size.height() > MaxBitmapPixels)
+        Refuse(fname, QString("the image has %1 x %2 pixels, more than the %3 megapixels a photograph may have")
+                          .arg(size.width())
+                          .arg(size.height())
+                          .arg(MaxBitmapPixels / 1'000'000));
+    QImage decoded;
+    if (!reader.read(&decoded) || decoded.isNull())
+        throw TOrvixError(QString("\"%1\" is not a readable bitmap").arg(fname).toStdString());
+    return decoded.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
 QImage LoadBitmapFile(const QString& fname)
 {
-    // Camera photographs exceed Qt's default 256 MiB decoding limit. The limit is process-wide
-    // and unsynchronised in Qt, hence set once.
+    // Qt's default decoding limit (256 MiB) is below our own; the limit is process-wide and
+    // unsynchronised in Qt, hence set once. 1 GiB holds MaxBitmapPixels at 32 bits per pixel.
     static std::once_flag limitRaised;
-    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(4096); });
+    std::call_once(limitRaised, [] { QImageReader::setAllocationLimit(1024); });
     QFile file(fname);
     if (!file.open(QIODevice::ReadOnly))
         throw TOrvixError(QString("Cannot open the bitmap \"%1\": %2").arg(fname, file.errorString()).toStdString());
     const QByteArray bytes = file.readAll();
     file.close();
+    CheckBitmapHeader(bytes, fname);
     QImage image = DecodeRleBitmap(bytes);
-    if (image.isNull()) {
-        QImage decoded;
-        if (!decoded.loadFromData(bytes) || decoded.isNull())
-            throw TOrvixError(QString("\"%1\" is not a readable bitmap").arg(fname).toStdString());
-        image = decoded.convertToFormat(QImage::Format_RGB32);
-    }
-    return image;
+    return image.isNull() ? DecodeWithQt(bytes, fname) : image;
 }

@@ -1,12 +1,12 @@
 #include "DefaultIniFile.h"
 
+#include "FileList.h"
 #include "Types.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -179,12 +179,11 @@ void TDefaultIniFile::WriteValue(const QString& Section, const QString& Key, con
     if (!ReadLines(fFileName, lines))
         ThrowWriteError(fFileName);
     SetValue(lines, Section, Key, Value);
-    QSaveFile file(fFileName);
-    if (!file.open(QIODevice::WriteOnly))
+    try {
+        WriteFileWhole(fFileName, (lines.join(u'\n') + u'\n').toUtf8());
+    } catch (const TOrvixError&) {
         ThrowWriteError(fFileName);
-    file.write((lines.join(u'\n') + u'\n').toUtf8());
-    if (!file.commit())
-        ThrowWriteError(fFileName);
+    }
 }
 
 QString TDefaultIniFile::ReadString(const QString& Section, const QString& Key, const QString& Default) const
@@ -239,15 +238,13 @@ QString TDefaultIniFile::FormatFloat(double Value) const
     return text;
 }
 
+// Both separators are read, whatever the locale: a settings file copied from a colleague, or
+// written under another language, must not silently fall back to the defaults.
 bool TDefaultIniFile::ParseFloat(const QString& Text, double& Value) const
 {
     QString text = Text.trimmed();
-    const QString separator = fLocale.decimalPoint();
-    if (separator != QLatin1String(".")) {
-        if (text.contains(u'.'))
-            return false;
-        text.replace(separator, QLatin1String("."));
-    }
+    text.replace(fLocale.decimalPoint(), QLatin1String("."));
+    text.replace(u',', u'.');
     QLocale c = QLocale::c();
     c.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
@@ -307,41 +304,82 @@ TDefaultIniFile& SettingsFile()
     return *gSettings;
 }
 
-void LoadDefaultParams(const TDefaultIniFile& Ini)
+namespace {
+
+const QString KeySPNumber = QStringLiteral("DefaultSPNumber");
+const QString KeyCompactness = QStringLiteral("DefaultCompactness");
+const QString KeyBGThreshold = QStringLiteral("DefaultBGThreshold");
+const QString KeyRGThreshold = QStringLiteral("DefaultRGThreshold");
+
+template <typename T> QString OutOfRange(const QString& key, T value, const char* range)
 {
-    const QString main = QString::fromLatin1(SettingsSection);
-    DefaultSPNumber = Ini.ReadInteger(main, QStringLiteral("DefaultSPNumber"), 400);
-    DefaultCompactness = Ini.ReadFloat(main, QStringLiteral("DefaultCompactness"), 20.0);
-    DefaultBGThreshold = Ini.ReadFloat(main, QStringLiteral("DefaultBGThreshold"), 0.5);
-    DefaultRGThreshold = Ini.ReadFloat(main, QStringLiteral("DefaultRGThreshold"), 0.0);
+    return QString("%1 must be %2, not %3").arg(key, QLatin1String(range)).arg(value);
 }
 
-void LoadDefaultParams()
+// The value of key when it is in range, else the built-in default and a message naming both.
+template <typename T>
+T Checked(const TDefaultIniFile& ini, const QString& key, T value, T builtIn, bool (*valid)(T),
+          const char* range, QStringList& problems)
 {
-    LoadDefaultParams(SettingsFile());
+    if (valid(value))
+        return value;
+    const QString text = ini.ReadString(QString::fromLatin1(SettingsSection), key, {});
+    problems << QString("%1: %2=%3 is out of range (%4); %5 is used instead")
+                    .arg(ini.FileName(), key, text, QLatin1String(range), ini.FormatFloat(double(builtIn)));
+    return builtIn;
+}
+
+} // namespace
+
+QStringList LoadDefaultParams(const TDefaultIniFile& Ini)
+{
+    const QString main = QString::fromLatin1(SettingsSection);
+    QStringList problems;
+    DefaultSPNumber = Checked(Ini, KeySPNumber, Ini.ReadInteger(main, KeySPNumber, 400), 400, ValidSPNumber,
+                              SPNumberRange, problems);
+    DefaultCompactness = Checked(Ini, KeyCompactness, Ini.ReadFloat(main, KeyCompactness, 20.0), 20.0,
+                                 ValidCompactness, CompactnessRange, problems);
+    DefaultBGThreshold = Checked(Ini, KeyBGThreshold, Ini.ReadFloat(main, KeyBGThreshold, 0.5), 0.5,
+                                 ValidBGThreshold, BGThresholdRange, problems);
+    DefaultRGThreshold = Checked(Ini, KeyRGThreshold, Ini.ReadFloat(main, KeyRGThreshold, 0.0), 0.0,
+                                 ValidRGThreshold, RGThresholdRange, problems);
+    return problems;
+}
+
+QStringList LoadDefaultParams()
+{
+    return LoadDefaultParams(SettingsFile());
 }
 
 void SetDefaultSPNumber(TDefaultIniFile& Ini, int32_t Value)
 {
-    Ini.WriteInteger(QString::fromLatin1(SettingsSection), QStringLiteral("DefaultSPNumber"), Value);
+    if (!ValidSPNumber(Value))
+        throw TOrvixError(OutOfRange(KeySPNumber, Value, SPNumberRange).toStdString());
+    Ini.WriteInteger(QString::fromLatin1(SettingsSection), KeySPNumber, Value);
     DefaultSPNumber = Value;
 }
 
 void SetDefaultCompactness(TDefaultIniFile& Ini, double Value)
 {
-    Ini.WriteFloat(QString::fromLatin1(SettingsSection), QStringLiteral("DefaultCompactness"), Value);
+    if (!ValidCompactness(Value))
+        throw TOrvixError(OutOfRange(KeyCompactness, Ini.FormatFloat(Value), CompactnessRange).toStdString());
+    Ini.WriteFloat(QString::fromLatin1(SettingsSection), KeyCompactness, Value);
     DefaultCompactness = Value;
 }
 
 void SetDefaultBGThreshold(TDefaultIniFile& Ini, double Value)
 {
-    Ini.WriteFloat(QString::fromLatin1(SettingsSection), QStringLiteral("DefaultBGThreshold"), Value);
+    if (!ValidBGThreshold(Value))
+        throw TOrvixError(OutOfRange(KeyBGThreshold, Ini.FormatFloat(Value), BGThresholdRange).toStdString());
+    Ini.WriteFloat(QString::fromLatin1(SettingsSection), KeyBGThreshold, Value);
     DefaultBGThreshold = Value;
 }
 
 void SetDefaultRGThreshold(TDefaultIniFile& Ini, double Value)
 {
-    Ini.WriteFloat(QString::fromLatin1(SettingsSection), QStringLiteral("DefaultRGThreshold"), Value);
+    if (!ValidRGThreshold(Value))
+        throw TOrvixError(OutOfRange(KeyRGThreshold, Ini.FormatFloat(Value), RGThresholdRange).toStdString());
+    Ini.WriteFloat(QString::fromLatin1(SettingsSection), KeyRGThreshold, Value);
     DefaultRGThreshold = Value;
 }
 

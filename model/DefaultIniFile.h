@@ -4,6 +4,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
@@ -28,6 +29,7 @@ public:
     // an optional sign in front.
     int32_t ReadInteger(const QString& Section, const QString& Key, int32_t Default) const;
     // Up to 15 significant digits, no trailing zeros (20.0 is "20"), "1E-6" form for tiny values.
+    // Written with Locale's decimal separator; read with it, "." or "," alike.
     double ReadFloat(const QString& Section, const QString& Key, double Default) const;
     // At most 2047 characters are returned.
     QString ReadString(const QString& Section, const QString& Key, const QString& Default) const;
@@ -68,17 +70,33 @@ void OpenSettingsFile(const QString& ExeFolder = {});
 void CloseSettingsFile();
 TDefaultIniFile& SettingsFile();
 
+// The ranges every source of the four parameters is held to: the settings file, the command line,
+// result files and the windows' edits. Outside them a photograph measures nonsense (0 superpixels,
+// a background threshold of 7 makes everything background).
+inline bool ValidSPNumber(int32_t v) { return v >= 1 && v <= 100000; }
+inline bool ValidCompactness(double v) { return v > 0 && v <= 1000; } // false for NaN
+inline bool ValidBGThreshold(double v) { return v >= 0 && v <= 1; }
+inline bool ValidRGThreshold(double v) { return v >= -1 && v <= 1; }
+// The ranges in words, for messages.
+inline constexpr const char* SPNumberRange = "from 1 to 100000";
+inline constexpr const char* CompactnessRange = "above 0 and at most 1000";
+inline constexpr const char* BGThresholdRange = "from 0 to 1";
+inline constexpr const char* RGThresholdRange = "from -1 to 1";
+
 // The process-wide defaults, named by their keys. 0 until loaded; safe to read on any thread.
 extern std::atomic<int32_t> DefaultSPNumber;
 extern std::atomic<double> DefaultCompactness;
 extern std::atomic<double> DefaultBGThreshold;
 extern std::atomic<double> DefaultRGThreshold;
 
-// Loads the four defaults from Ini (missing or bad values: 400, 20, 0.5, 0). UI thread.
-void LoadDefaultParams(const TDefaultIniFile& Ini);
-void LoadDefaultParams();   // from SettingsFile()
+// Loads the four defaults from Ini (missing or bad values: 400, 20, 0.5, 0). A value out of its
+// range is refused: the built-in default is used and the result has one message per such value,
+// naming the file, the key and the value. UI thread.
+QStringList LoadDefaultParams(const TDefaultIniFile& Ini);
+QStringList LoadDefaultParams();   // from SettingsFile()
 
-// Each writes its key, then (if the write succeeded) the value in memory. UI thread.
+// Each writes its key, then (if the write succeeded) the value in memory; a value out of its
+// range throws TOrvixError naming the key and the value, and nothing changes. UI thread.
 void SetDefaultSPNumber(TDefaultIniFile& Ini, int32_t Value);
 void SetDefaultCompactness(TDefaultIniFile& Ini, double Value);
 void SetDefaultBGThreshold(TDefaultIniFile& Ini, double Value);

@@ -2,13 +2,17 @@
 #include "Export.h"
 
 #include "ExportFormats.h"
+#include "FileList.h"
 #include "TTeeth.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <unistd.h>
 
 namespace {
 
@@ -183,6 +187,16 @@ TCells ReadExportFile(const QString& FileName, TExportFormat Format)
 
 namespace {
 
+// The new file and its temporary file go into the folder of fileName.
+void CheckFolder(const QString& fileName)
+{
+    const QString folder = QFileInfo(fileName).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        throw TOrvixError(QString("%1: the folder %2 does not exist").arg(fileName, folder).toStdString());
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        throw TOrvixError(QString("%1: the folder %2 cannot be written").arg(fileName, folder).toStdString());
+}
+
 // The format of FileName and the cells already in it (none for a new file); the row where the
 // next block starts.
 int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cells)
@@ -190,8 +204,14 @@ int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cel
     if (!ExportFormatOf(fileName, format))
         throw TOrvixError(QString("%1: the export file must end in .xlsx or .csv").arg(fileName).toStdString());
     cells.clear();
-    if (!QFileInfo::exists(fileName))
+    CheckFolder(fileName);
+    const QFileInfo info(fileName);
+    if (!info.exists())
         return 1;
+    if (!MayReplaceFile(fileName))
+        throw TOrvixError(QString("%1 is write-protected or belongs to someone else; it is left alone")
+                              .arg(fileName)
+                              .toStdString());
     try {
         cells = ReadExportFile(fileName, format);
         if (ExportBlockStarts(cells).empty())
@@ -216,10 +236,25 @@ int32_t CheckExportFile(const QString& FileName)
     return ReadExisting(FileName, format, cells);
 }
 
-int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName)
+int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName, int32_t LockTimeoutMs)
 {
     if (ExportBlockRows(Teeth) == 0)
         throw TOrvixError("the study holds no photographs: nothing to export");
+    // Without it two exports read the same old blocks and the later replacement drops the
+    // other's block. Staleness is decided by the holder's process id alone: a long export is not
+    // stale.
+    QLockFile lock(FileName + ".lock");
+    lock.setStaleLockTime(0);
+    CheckFolder(FileName);
+    if (!lock.tryLock(LockTimeoutMs)) {
+        if (lock.error() == QLockFile::LockFailedError)
+            throw TOrvixError(QString("another export to %1 is in progress (lock file %1.lock); try again when it "
+                                      "has finished")
+                                  .arg(FileName)
+                                  .toStdString());
+        throw TOrvixError(
+            QString("Unable to write %1: cannot create the lock file %1.lock").arg(FileName).toStdString());
+    }
     TExportFormat format;
     TCells cells;
     const int32_t start = ReadExisting(FileName, format, cells);

@@ -70,10 +70,14 @@ TCells ReadExportFile(const QString& FileName, TExportFormat Format);
 // whole, through a temporary file). Returns the row where the block starts. Throws TOrvixError,
 // leaving any existing file untouched, when the study has no photographs, the extension is
 // neither .csv nor .xlsx, an existing file is not an export of this program, or a write fails.
+// Exports to one file are serialised by a lock file beside it (FileName + ".lock") held over the
+// read, the append and the replacement: a second export, in this or another process, waits for the
+// first up to LockTimeoutMs and then throws TOrvixError saying so.
 // UI thread (or a tool's main thread), never during a batch.
-int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName);
+int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName, int32_t LockTimeoutMs = 60000);
 
 // The checks of ExportStudy on the file alone, for a caller that wants to refuse a file before
-// a long run rather than after it: returns the row where the next block would start (1 for a file
-// that does not exist yet); throws TOrvixError as ExportStudy does. Writes nothing.
+// a long run rather than after it: the folder exists and may be written in, an existing file may
+// be written and is an export of this program. Returns the row where the next block would start
+// (1 for a file that does not exist yet); throws TOrvixError as ExportStudy does. Writes nothing.
 int32_t CheckExportFile(const QString& FileName);

@@ -2,8 +2,9 @@
 // that reading the file back tells a study named "3" from the time point 3.
 #include "ExportFormats.h"
 
+#include "FileList.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cmath>
@@ -117,9 +118,7 @@ bool ParseNumber(const QString& s, std::variant<QString, int32_t, double>& value
 
 void SaveWhole(const QString& FileName, const QByteArray& Bytes)
 {
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Bytes) != Bytes.size() || !file.commit())
-        throw TOrvixError(QString("Unable to write %1: %2").arg(FileName, file.errorString()).toStdString());
+    WriteFileWhole(FileName, Bytes);
 }
 
 void WriteCsv(const QString& FileName, const TCells& Cells)

@@ -196,6 +196,13 @@ void WriteXlsx(const QString& FileName, const TCells& Cells)
         Fail(FileName, "cannot add a worksheet");
     if (error != LXW_NO_ERROR || closed != LXW_NO_ERROR)
         Fail(FileName, QString::fromUtf8(lxw_strerror(error != LXW_NO_ERROR ? error : closed)));
+    // The library's own writes are checked by reading its workbook back (the archive's CRCs
+    // included) before it replaces anything.
+    try {
+        ReadXlsx(path);
+    } catch (const TOrvixError& e) {
+        Fail(FileName, QString("the workbook was not written completely (%1)").arg(QString::fromStdString(e.what())));
+    }
     QFile written(path);
     if (!written.open(QIODevice::ReadOnly))
         Fail(FileName, written.errorString());

@@ -26,3 +26,15 @@ void ListFiles(const QString& Folder, QStringList& List, const QString& Mask, in
 // True when s is not empty and every character is a decimal digit "0".."9"; a blank anywhere
 // (even around the digits) gives false.
 bool AllDigits(const QString& s);
+
+// Whether this process may replace the existing file Path with a new one: decided from its
+// permission bits for our user, group or others (not with access(), which lets root write
+// anything), since renaming over a file needs only the folder's permission. True when Path does
+// not exist.
+bool MayReplaceFile(const QString& Path);
+
+// Writes Bytes as the whole file FileName: into a temporary file in the same folder, every write
+// and an fsync checked, then renamed over FileName, which keeps its mode (and group where allowed).
+// Throws TOrvixError "Unable to write <FileName>: <reason>", FileName then unchanged, also when
+// MayReplaceFile refuses it.
+void WriteFileWhole(const QString& FileName, const QByteArray& Bytes);

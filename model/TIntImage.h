@@ -32,7 +32,7 @@ public:
 
     int32_t Width() const { return fWidth; }
     int32_t Height() const { return fHeight; }
-    int32_t Size() const { return fWidth * fHeight; }
+    int64_t Size() const { return int64_t(fWidth) * fHeight; }
     double OriginX() const { return originx; }
     double OriginY() const { return originy; }
 

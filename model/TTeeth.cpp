@@ -219,7 +219,7 @@ void LoadIntakeItem(TIntakeItem& item)
 std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress,
                                          const std::atomic<bool>* Stop)
 {
-    psina = QDir(QDir::cleanPath(Folder)).dirName();
+    psina = QDir(QDir::cleanPath(QFileInfo(Folder).absoluteFilePath())).dirName();
     QStringList subFolders;
     ListFiles(Folder, subFolders, "*.*", faDirectory);
     Clear();
@@ -264,5 +264,34 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
     for (const auto& s : fItems)
         s->Sort();
     NameThem();
+    NoteIntake();
     return failures;
+}
+
+void TTeeth::NoteIntake()
+{
+    fIntakeNotes.clear();
+    for (const auto& series : fItems) {
+        // After the stable sort a tooth's photographs of one time point follow each other in
+        // listing order.
+        for (int32_t i = 0; i < series->Count();) {
+            int32_t j = i + 1;
+            while (j < series->Count() && (*series)[j]->TimePoint == (*series)[i]->TimePoint)
+                ++j;
+            if (j - i > 1) {
+                QStringList files;
+                for (int32_t k = i; k < j; ++k)
+                    files << (*series)[k]->fname;
+                fIntakeNotes << QString("tooth %1 at time point %2 has %3 photographs: %4; %5 is used")
+                                    .arg(series->ID)
+                                    .arg((*series)[i]->TimePoint)
+                                    .arg(j - i)
+                                    .arg(files.join(", "), files.front());
+            }
+            i = j;
+        }
+        for (const auto& t : *series)
+            if (!t->StatNote.isEmpty())
+                fIntakeNotes << QString("%1: %2").arg(t->fname, t->StatNote);
+    }
 }

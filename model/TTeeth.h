@@ -105,8 +105,14 @@ public:
     // Stop (may be null) is polled between files and ends the intake early, the study then holding
     // what was read so far. Must not be called during a batch run.
     using TOnLoadProgress = std::function<void(int32_t Done, int32_t Total)>;
+    // psina is the folder's real name also when Folder is "." or "..".
     std::vector<TFailure> LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress = {},
                                      const std::atomic<bool>* Stop = nullptr);
+    // What the last LoadFolder noticed about photographs it took in, one line each: every tooth and
+    // time point with more than one photograph (with their files; the table, the chart and the
+    // export use the first in listing order), and every result file that was not used (damaged, or
+    // describing another photograph).
+    const QStringList& IntakeNotes() const { return fIntakeNotes; }
 
     // Batch recalculation. Starts an asynchronous run on the study's pool over the photographs the
     // command asks for: OnlyNew takes those not yet calculated (or, with Align, not yet aligned);
@@ -117,8 +123,11 @@ public:
     // Onterminate(Success) arrives on the thread that created the study, through its Qt event
     // loop; Success is false when the run was stopped or any photograph failed. A photograph that
     // fails is recorded (Failures) and the run goes on with the next.
+    // Align alone restores the stored alignment of photographs already aligned (NelmDone) without
+    // fitting them; Refit (with Align) fits every photograph of the run again from its current
+    // transform, as the editor's "Realign" does.
     // UI thread (the creating thread) only.
-    bool RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate);
+    bool RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate, bool Refit = false);
     // Asks the run to stop: photographs in progress finish, no new one starts. Returns at once.
     void AbortCalc();
     bool Running() const { return fRunning; }
@@ -141,10 +150,14 @@ private:
     void CalcItems(int32_t Index, int32_t Size);
     void DoTerminateCalc(bool Success);
 
+    void NoteIntake();
+
     std::vector<std::unique_ptr<TToothInTime>> fItems;
+    QStringList fIntakeNotes;
     std::unique_ptr<TMultiThread> MT;
     std::atomic<bool> Aborted{false};
     bool Alignaswell = false;
+    bool Refitting = false;
     bool Deformation = false;
     bool fRunning = false;
     TOnTerminate OnTerminateCalc;

@@ -26,7 +26,7 @@ TTeeth::~TTeeth()
     MT.reset();
 }
 
-bool TTeeth::RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate)
+bool TTeeth::RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTerminate Onterminate, bool Refit)
 {
     // The work list is shared with the workers until the run has ended.
     if (fRunning)
@@ -46,6 +46,7 @@ bool TTeeth::RecalculateDefault(bool OnlyNew, bool Align, bool Deform, TOnTermin
         return false;
     ToothVector = std::move(list);
     Alignaswell = Align;
+    Refitting = Align && Refit;
     CalcTotal = int32_t(ToothVector.size());
     {
         std::lock_guard lock(fFailureLock);
@@ -78,6 +79,8 @@ void TTeeth::CalcItems(int32_t Index, int32_t Size)
         TTooth* tooth = ToothVector[size_t(i)];
         // One photograph that fails must not end the rest of this worker's block.
         try {
+            if (Refitting)
+                tooth->NelmDone = false; // Superpose then fits from the current transform
             if (Alignaswell)
                 tooth->Superpose(Deformation, {});
             tooth->DoSuperpixel(DefaultSPNumber.load(), DefaultCompactness.load(), DefaultBGThreshold.load(),

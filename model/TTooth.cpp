@@ -12,7 +12,6 @@ TTooth::TTooth(const QString& aFname, int32_t aID) : ID(aID), fname(aFname)
     NELMPars = TransPars;
     Raw.Setbitmap(bitmap);
     if (LoadStat()) {
-        Raw.Transform(TransPars, Image);
         DrawDirty();
     } else {
         Image = Raw;

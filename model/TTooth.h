@@ -70,7 +70,7 @@ public:
 
     // Segmentation (superpixel library). The four-argument form stores its parameters first.
     // Returns 1 when superpixels were produced, else 0 (then labels and Dirty are emptied and
-    // nothing else changes).
+    // nothing else changes). Throws SaveStat's error when the result file cannot be written.
     double DoSuperpixel(int32_t SPNumber, double aCompactness, double aBGThreshold, double aRGThreshold);
     double DoSuperpixel();
     // Discards the segmentation; parameters, mask, transforms and the file on disk stay.
@@ -94,10 +94,18 @@ public:
     void SetMask(const TTooth& othertooth);
 
     // Result file: photo.bmp -> photo.sp. SaveStat writes nothing when unsegmented and never
-    // replaces the old file unless the new one was written completely. LoadStat is all-or-nothing.
+    // replaces the old file unless the new one was written completely; a result file whose
+    // permissions do not let this process write it is not replaced either, and a replaced one keeps
+    // its mode (and its group where allowed). Throws TOrvixError naming the file when the save
+    // fails (full disk, folder or file not writable); the photograph in memory is unaffected.
     void SaveStat() const;
+    // All-or-nothing: true when the whole file was read and describes this photograph (values in
+    // range, areas those of the class map, superpixel means those of Raw through the stored
+    // transform); then Image is Raw through the stored transform. Otherwise false, nothing
+    // changed, and StatNote says why when a file was there but not used.
     bool LoadStat();
     QString StatFileName() const;
+    QString StatNote; // why LoadStat did not use an existing result file; empty otherwise
 
     // Alignment onto the reference photograph of this photograph's tooth: its first photograph in
     // time order, or nullptr when the photograph belongs to no tooth series (then nothing happens).

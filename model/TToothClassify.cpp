@@ -109,7 +109,9 @@ void TTooth::Appraise()
 {
     if (labels.empty())
         return;
-    const int32_t T = RoundEven(MaxIntensity * BGThreshold);
+    // A threshold that is not a number lets no superpixel through.
+    const double product = MaxIntensity * BGThreshold;
+    const int32_t T = std::isnan(product) ? INT32_MAX : RoundEven(product);
     CalcMaskedArea();
     const bool maskInForce = !DisableMask && !Mask.empty();
     for (TSuperPixel& s : SPList) {

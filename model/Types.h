@@ -31,10 +31,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Round to nearest, ties to even (the default floating-point rounding mode).
+// Round to nearest, ties to even (the default floating-point rounding mode). Results beyond the
+// range of int32_t saturate and NaN gives 0: no input is undefined behaviour.
 inline int32_t RoundEven(double v)
 {
-    return static_cast<int32_t>(std::nearbyint(v));
+    const double r = std::nearbyint(v);
+    if (std::isnan(r))
+        return 0;
+    if (r >= 2147483648.0)
+        return INT32_MAX;
+    if (r < -2147483648.0)
+        return INT32_MIN;
+    return static_cast<int32_t>(r);
 }
 
 // The same rounding as std::nearbyint for |v| < 2^51, as a real, without a library call: adding

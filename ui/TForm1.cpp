@@ -79,8 +79,11 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
     setWindowTitle("Orvix");
     BuildLayout();
     ConnectControls();
-    Guarded(this, [] { LoadDefaultParams(); });
+    QStringList settingsProblems;
+    Guarded(this, [&] { settingsProblems = LoadDefaultParams(); });
     ShowDefaults();
+    if (!settingsProblems.isEmpty())
+        ShowProblems("Default parameters out of range were replaced by the built-in ones.", settingsProblems);
     RestoreGeometry();
     SelectHomeFolder();
     SetExportDefaults();
@@ -354,16 +357,17 @@ void TForm1::SPNumberChange(const QString& text)
 {
     bool ok = false;
     const int32_t value = text.toInt(&ok, 10);
-    if (ok)
+    if (ok && ValidSPNumber(value))
         Guarded(this, [value] { SetDefaultSPNumber(value); });
 }
 
 namespace {
 
-// A real in the settings' format, or nothing.
-bool ReadReal(const QString& text, double& value)
+// A real in the settings' format and in range, or nothing: the edits change on every keystroke,
+// so a value out of range (the "0" of "0.5") is passed over like text that is not a number.
+bool ReadReal(const QString& text, bool (*valid)(double), double& value)
 {
-    return SettingsFile().ParseFloat(text, value);
+    return SettingsFile().ParseFloat(text, value) && valid(value);
 }
 
 } // namespace
@@ -371,21 +375,21 @@ bool ReadReal(const QString& text, double& value)
 void TForm1::CompactnessChange(const QString& text)
 {
     double value;
-    if (ReadReal(text, value))
+    if (ReadReal(text, ValidCompactness, value))
         Guarded(this, [value] { SetDefaultCompactness(value); });
 }
 
 void TForm1::BGThresholdChange(const QString& text)
 {
     double value;
-    if (ReadReal(text, value))
+    if (ReadReal(text, ValidBGThreshold, value))
         Guarded(this, [value] { SetDefaultBGThreshold(value); });
 }
 
 void TForm1::RGThresholdChange(const QString& text)
 {
     double value;
-    if (ReadReal(text, value))
+    if (ReadReal(text, ValidRGThreshold, value))
         Guarded(this, [value] { SetDefaultRGThreshold(value); });
 }
 

@@ -77,7 +77,8 @@ void TForm1::ExportBtnClick()
             if (file.isEmpty())
                 return;
         }
-        const int32_t row = ExportStudy(*Teeth, file);
+        // An export takes well under a second; waiting longer for another one would freeze the window.
+        const int32_t row = ExportStudy(*Teeth, file, 5000);
         fExportFile = file;
         QString note = QString("Exported to %1 from row %2").arg(QDir::toNativeSeparators(file)).arg(row);
         if (!OpenDocument || !OpenDocument(file))

@@ -145,13 +145,18 @@ void TForm1::FolderLoaded(std::vector<TFailure> Failures, std::vector<std::pair<
     const int32_t count = Teeth->PhotographCount();
     StatusBar->SetNote(Abort ? QString("Loading stopped: %1 photographs read").arg(count)
                              : QString("%1 photographs of %2 teeth").arg(count).arg(Teeth->Count()));
-    if (!Failures.empty()) {
-        QStringList lines;
-        for (const TFailure& f : Failures)
-            lines << QDir::toNativeSeparators(f.File) + ": " + f.Message;
-        ShowProblems(QString("%1 photographs could not be read; the others were loaded.").arg(Failures.size()),
-                     lines);
-    }
+    QStringList lines;
+    for (const TFailure& f : Failures)
+        lines << QDir::toNativeSeparators(f.File) + ": " + f.Message;
+    lines << Teeth->IntakeNotes();
+    if (lines.isEmpty())
+        return;
+    QString summary;
+    if (!Failures.empty())
+        summary = QString("%1 photographs could not be read; the others were loaded. ").arg(Failures.size());
+    if (!Teeth->IntakeNotes().isEmpty())
+        summary += "Some photographs share a tooth and time point, or their results will be recalculated.";
+    ShowProblems(summary.trimmed(), lines);
 }
 
 void TForm1::animalClick()

@@ -140,6 +140,8 @@ TEST_F(BatchCliTest, BadUsageMissingFolderEmptyStudyAndForeignExportExitWithTwo)
         {{Path("empty")}, 2, "holds no photographs"},
         {{"--export", Path("notes.csv"), small}, 2, "not an export"},
         {{"--export", Path("out.txt"), small}, 2, "--export"},
+        {{"--bg", "1.5", small}, 2, "--bg wants a number from 0 to 1"},
+        {{"--export", Path("missing/out.csv"), small}, 2, "does not exist"}, // checked before the run
     };
     for (const auto& c : cases) {
         const TRun r = Run(c.args);
@@ -154,9 +156,12 @@ TEST_F(BatchCliTest, BadUsageMissingFolderEmptyStudyAndForeignExportExitWithTwo)
     const TRun help = Run({"--help"});
     EXPECT_EQ(help.Exit, 0);
     EXPECT_TRUE(help.Out.startsWith("Usage: orvix-batch"));
+    for (const char* topic : {"--refit", "not fitted again", "visit1/P11000.bmp is", "~/.config/orvix/orvix.ini"})
+        EXPECT_TRUE(help.Out.contains(topic)) << topic;
 }
 
-TEST_F(BatchCliTest, UnreadableAndFailedPhotographsAreNamedAndGiveExitOne)
+// Unreadable photographs were missing from --json and from the count of failures.
+TEST_F(BatchCliTest, UnreadablePhotographsAreInTheJsonAndCountAsFailed)
 {
     const QString small = SmallDemo("small");
     // A later photograph that is black in the middle cannot be aligned; a junk file cannot be read.
@@ -172,12 +177,44 @@ TEST_F(BatchCliTest, UnreadableAndFailedPhotographsAreNamedAndGiveExitOne)
     EXPECT_EQ(r.Exit, 1);
     EXPECT_TRUE(r.Err.contains("cannot read " + junk.fileName())) << r.Err.toStdString();
     EXPECT_TRUE(r.Err.contains("failed: " + QDir(small).filePath("visit2/P11005.bmp"))) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("3 of 3 photographs processed")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("; 2 failed")) << r.Err.toStdString();
     const std::vector<QJsonObject> lines = JsonLines(r.Out);
-    ASSERT_EQ(lines.size(), 3u) << "the unreadable file is not in the study";
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_TRUE(lines[0]["error"].isNull());
     EXPECT_TRUE(lines[1]["error"].isNull());
     EXPECT_TRUE(lines[2]["error"].isString());
     EXPECT_FALSE(lines[2]["aligned"].toBool());
+    const QJsonObject& unreadable = lines[3];
+    EXPECT_EQ(unreadable["file"].toString(), junk.fileName());
+    EXPECT_EQ(unreadable["tooth"].toInt(), 21);
+    EXPECT_EQ(unreadable["time"].toInt(), 0);
+    EXPECT_TRUE(unreadable["error"].toString().contains("not a readable bitmap"))
+        << unreadable["error"].toString().toStdString();
+    for (const char* key : {"total_area", "red_area", "green_area", "rg_ratio", "red_percent"})
+        EXPECT_TRUE(unreadable[key].isNull()) << key;
+    EXPECT_EQ(QStringList(unreadable.keys()), QStringList(lines[0].keys()));
+}
+
+// On a full disk no result file was saved, yet the batch said "0 failed" and exited 0.
+TEST_F(BatchCliTest, FailedSaveIsAFailureOfThePhotograph)
+{
+    const QString small = SmallDemo("small");
+    // A file-size limit of 512 bytes stands for a full disk; SIGXFSZ ignored, as it stays across exec.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("APPDATA", Path("appdata"));
+    p.setProcessEnvironment(env);
+    p.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", ORVIX_BATCH, "--json", small});
+    ASSERT_TRUE(p.waitForStarted());
+    const TRun r = Collect(p);
+    EXPECT_EQ(r.Exit, 1) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("failed: " + QDir(small).filePath("visit1/P11000.bmp") + ": cannot save the results to"))
+        << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("; 2 failed")) << r.Err.toStdString();
+    for (const QJsonObject& o : JsonLines(r.Out))
+        EXPECT_TRUE(o["error"].toString().contains("cannot save")) << o["file"].toString().toStdString();
+    EXPECT_TRUE(ResultFiles(small).isEmpty());
 }
 
 // The demo study after "Align NEW": the report, the truth of the demo, the export and its second
@@ -300,4 +337,33 @@ TEST_F(BatchCliTest, ParametersOfARunLeaveTheSettingsFileAlone)
     EXPECT_EQ(parameters(), std::tuple(60, 15.0, 0.45, 0.05)) << "the settings file's defaults";
     EXPECT_FALSE(QFile::exists(QDir(study).filePath("feline")));
     EXPECT_EQ(Contents(Settings()), settings);
+}
+
+// A settings file with out-of-range or comma-decimal values, backup copies of a photograph, and
+// "." as the study folder.
+TEST_F(BatchCliTest, SettingsProblemsBackupCopiesAndTheRealStudyName)
+{
+    const QString study = SmallDemo("small");
+    ASSERT_TRUE(QDir().mkpath(Path("appdata/orvix")));
+    QFile ini(Settings());
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Main]\nDefaultSPNumber=0\nDefaultBGThreshold=0,45\n");
+    ini.close();
+    const QString photo = QDir(study).filePath("visit1/P11000.bmp");
+    ASSERT_TRUE(QFile::copy(photo, QDir(study).filePath("visit1/P11000_old.bmp")));
+
+    QProcess p;
+    p.setWorkingDirectory(study);
+    Start(p, {"--export", Path("out.csv"), "."});
+    const TRun r = Collect(p);
+    ASSERT_EQ(r.Exit, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("DefaultSPNumber=0 is out of range (from 1 to 100000); 400 is used instead"))
+        << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("tooth 11 at time point 0 has 2 photographs: ./visit1/P11000.bmp, "
+                               "./visit1/P11000_old.bmp; ./visit1/P11000.bmp is used"))
+        << r.Err.toStdString();
+    const TTooth t(photo, 11);
+    EXPECT_EQ(t.SPnumber, 400);
+    EXPECT_EQ(t.BGThreshold, 0.45);
+    EXPECT_TRUE(Contents(Path("out.csv")).startsWith("\"small\"")) << "the folder's name, not \".\"";
 }

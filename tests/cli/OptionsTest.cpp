@@ -37,6 +37,12 @@ TEST(OptionsTest, CommandsParametersAndOutputs)
     EXPECT_EQ(o.ExportFile, "out.XLSX");
     EXPECT_EQ(o.StudyDir, "dir");
 
+    ASSERT_EQ(Parse({"--all", "--refit", "--sp", "100000", "--compactness", "1000", "--bg", "1", "--rg", "-1", "d"}, o,
+                    error),
+              TParseResult::Run)
+        << error.toStdString();
+    EXPECT_TRUE(o.Refit && o.Align) << "--refit implies --align";
+
     EXPECT_EQ(Parse({"--help"}, o, error), TParseResult::Help);
     EXPECT_EQ(Parse({"-h", "study"}, o, error), TParseResult::Help);
 }
@@ -61,6 +67,12 @@ TEST(OptionsTest, BadArgumentsAreRefusedWithAReason)
         {{"--threads", "0", "a"}, "--threads"},
         {{"--export", "out.ods", "a"}, "--export"},
         {{"--export", "out", "a"}, "--export"},
+        {{"--sp", "100001", "a"}, "--sp wants a whole number from 1 to 100000"},
+        {{"--compactness", "1000.5", "a"}, "--compactness wants a number above 0 and at most 1000"},
+        {{"--bg", "1.01", "a"}, "--bg wants a number from 0 to 1"},
+        {{"--bg", "-0.01", "a"}, "--bg"},
+        {{"--bg", "1e8", "a"}, "--bg"},
+        {{"--rg", "-1.5", "a"}, "--rg wants a number from -1 to 1"},
     };
     for (const auto& c : cases) {
         TBatchOptions o;

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 const QString Main = QStringLiteral("Main");
@@ -122,7 +126,7 @@ TEST_F(DefaultIniFileTest, ValuesThatDoNotParseGiveTheDefault)
     for (const auto& [key, expected] : integers)
         EXPECT_EQ(ini.ReadInteger(Main, QString::fromLatin1(key), -5), expected) << key;
     const std::pair<const char*, double> reals[] = {
-        {"half", 0.25}, {"tiny", 1e-6}, {"spaced", 42}, {"hex", -5}, {"abc", -5}, {"comma", -5},
+        {"half", 0.25}, {"tiny", 1e-6}, {"spaced", 42}, {"hex", -5}, {"abc", -5}, {"comma", 1.5},
         {"inf", -5}, {"nan", -5},
     };
     for (const auto& [key, expected] : reals)
@@ -148,18 +152,47 @@ TEST_F(DefaultIniFileTest, RealsUseLocaleSeparatorAndReadBack)
     }
 }
 
-TEST_F(DefaultIniFileTest, PointWrittenRealIsDefaultUnderCommaLocale)
+// DefaultBGThreshold=0.2 was silently ignored under a German locale, and 0,2 under English.
+TEST_F(DefaultIniFileTest, EitherDecimalSeparatorIsReadUnderAnyLocale)
 {
     const QString name = Temp.filePath(QStringLiteral("t.ini"));
-    TDefaultIniFile point(name, QLocale::c());
+    WriteText(name, QStringLiteral("[Main]\npoint=0.2\ncomma=0,2\nboth=1,000.5\ntwo=0.2.1\n"));
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+        const TDefaultIniFile ini(name, locale);
+        EXPECT_EQ(ini.ReadFloat(Main, QStringLiteral("point"), 0), 0.2) << locale.name().toStdString();
+        EXPECT_EQ(ini.ReadFloat(Main, QStringLiteral("comma"), 0), 0.2) << locale.name().toStdString();
+        EXPECT_EQ(ini.ReadFloat(Main, QStringLiteral("both"), -5), -5) << "group separators are not numbers";
+        EXPECT_EQ(ini.ReadFloat(Main, QStringLiteral("two"), -5), -5);
+    }
     TDefaultIniFile comma(name, QLocale(QLocale::German, QLocale::Germany));
-    SetDefaultRGThreshold(point, 0.25);
-    LoadDefaultParams(comma);
-    EXPECT_EQ(DefaultRGThreshold, 0.0);
-    SetDefaultRGThreshold(comma, DefaultRGThreshold);
-    EXPECT_EQ(ReadText(name), QStringLiteral("[Main]\nDefaultRGThreshold=0\n"));
-    comma.WriteFloat(Main, QStringLiteral("DefaultBGThreshold"), 0.75);
-    EXPECT_EQ(comma.ReadFloat(Main, QStringLiteral("DefaultBGThreshold"), 0), 0.75);
+    SetDefaultRGThreshold(comma, 0.25);
+    EXPECT_TRUE(ReadText(name).contains(QStringLiteral("DefaultRGThreshold=0,25\n"))) << "written as the locale says";
+}
+
+// DefaultSPNumber=0 or a background threshold of 7 made every photograph measure 0, silently.
+TEST_F(DefaultIniFileTest, OutOfRangeDefaultsAreRefusedNamingKeyAndValue)
+{
+    const QString name = Temp.filePath(QStringLiteral("t.ini"));
+    WriteText(name, QStringLiteral("[Main]\nDefaultSPNumber=0\nDefaultCompactness=1001\n"
+                                   "DefaultBGThreshold=7\nDefaultRGThreshold=-1\n"));
+    TDefaultIniFile ini(name, QLocale::c());
+    const QStringList problems = LoadDefaultParams(ini);
+    EXPECT_EQ(DefaultSPNumber, 400);
+    EXPECT_EQ(DefaultCompactness, 20.0);
+    EXPECT_EQ(DefaultBGThreshold, 0.5);
+    EXPECT_EQ(DefaultRGThreshold, -1.0) << "the range's end is in range";
+    ASSERT_EQ(problems.size(), 3) << problems.join('\n').toStdString();
+    EXPECT_EQ(problems[0], name + ": DefaultSPNumber=0 is out of range (from 1 to 100000); 400 is used instead");
+    EXPECT_TRUE(problems[1].contains("DefaultCompactness=1001")) << problems[1].toStdString();
+    EXPECT_TRUE(problems[2].contains("DefaultBGThreshold=7")) << problems[2].toStdString();
+
+    const QString before = ReadText(name);
+    EXPECT_THROW(SetDefaultSPNumber(ini, 100001), TOrvixError);
+    EXPECT_THROW(SetDefaultCompactness(ini, 0), TOrvixError);
+    EXPECT_THROW(SetDefaultBGThreshold(ini, std::nan("")), TOrvixError);
+    EXPECT_THROW(SetDefaultRGThreshold(ini, 1.5), TOrvixError);
+    EXPECT_EQ(ReadText(name), before);
+    EXPECT_EQ(DefaultSPNumber, 400);
 }
 
 TEST_F(DefaultIniFileTest, WritesKeepOtherLinesInPlace)
@@ -192,6 +225,31 @@ TEST_F(DefaultIniFileTest, RefusedWriteRaisesAndLeavesDefaultUnchanged)
         EXPECT_EQ(QString::fromUtf8(e.what()), QStringLiteral("Unable to write to ") + name);
     }
     EXPECT_EQ(DefaultSPNumber, 400);
+}
+
+// QSaveFile took a write cut short by a full disk for success: the settings file could be left
+// truncated.
+TEST_F(DefaultIniFileTest, FullDiskLeavesTheSettingsFileAsItWas)
+{
+    const QString name = Temp.filePath(QStringLiteral("t.ini"));
+    TDefaultIniFile ini(name, QLocale::c());
+    ini.WriteString(Main, QStringLiteral("LastDir"), QString(200, u'x'));
+    const QString before = ReadText(name);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool refused = false;
+    try {
+        ini.WriteInteger(Main, QStringLiteral("Top"), 5);
+    } catch (const TOrvixError&) {
+        refused = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(ReadText(name), before);
 }
 
 TEST_F(DefaultIniFileTest, SettingsFileMustBeOpened)

@@ -6,10 +6,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <future>
 #include <map>
+#include <sys/resource.h>
 
 namespace {
 
@@ -260,6 +266,99 @@ TEST_P(ExportFileTest, ForeignFilesAreRefusedAndLeftAlone)
         EXPECT_THROW(ExportStudy(*study, file), TOrvixError) << i;
         EXPECT_EQ(Contents(file), foreign[i]) << i;
     }
+}
+
+// Appending on a full file system left a 0-byte file (every earlier block lost) and reported
+// success; a new export likewise.
+TEST_P(ExportFileTest, FullDiskLeavesTheOldExportUntouchedAndFails)
+{
+    const auto study = TwoTeeth();
+    const QString file = File("full");
+    ExportStudy(*study, file);
+    const QByteArray before = Contents(file);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    for (const rlim_t limit : {rlim_t(0), rlim_t(before.size() / 2)}) {
+        rlimit small = old;
+        small.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        QString appended, created;
+        try {
+            ExportStudy(*study, file);
+        } catch (const TOrvixError& e) {
+            appended = e.what();
+        }
+        try {
+            ExportStudy(*study, File("new"));
+        } catch (const TOrvixError& e) {
+            created = e.what();
+        }
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_TRUE(appended.contains(file)) << limit << ": " << appended.toStdString();
+        EXPECT_TRUE(created.contains(File("new"))) << limit << ": " << created.toStdString();
+        EXPECT_EQ(Contents(file), before) << limit;
+        EXPECT_FALSE(QFile::exists(File("new"))) << limit;
+    }
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList(QFileInfo(file).fileName()))
+        << "no temporary or lock file left behind";
+}
+
+// Two processes exporting to one file both read the old file and printed the same starting row;
+// one block vanished.
+TEST_P(ExportFileTest, SecondExportWaitsForTheFirst)
+{
+    const auto study = TwoTeeth();
+    const QString file = File("shared");
+    ExportStudy(*study, file);
+    QLockFile held(file + ".lock");
+    ASSERT_TRUE(held.tryLock(0));
+    try {
+        ExportStudy(*study, file, 200);
+        ADD_FAILURE() << "exported while another export held the file";
+    } catch (const TOrvixError& e) {
+        EXPECT_TRUE(QString(e.what()).contains("another export")) << e.what();
+    }
+    auto waiting = std::async(std::launch::async, [&] { return ExportStudy(*study, file); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    held.unlock();
+    EXPECT_EQ(waiting.get(), 7);
+
+    auto a = std::async(std::launch::async, [&] { return ExportStudy(*study, file); });
+    auto b = std::async(std::launch::async, [&] { return ExportStudy(*study, file); });
+    const int32_t rows[] = {a.get(), b.get()};
+    EXPECT_EQ(std::min(rows[0], rows[1]), 13);
+    EXPECT_EQ(std::max(rows[0], rows[1]), 19);
+    TCells expected;
+    int32_t next = 1;
+    for (int i = 0; i < 4; ++i)
+        next = BuildExportBlock(*study, next, expected);
+    ExpectSameCells(ReadBack(file), expected, Exact());
+}
+
+TEST_P(ExportFileTest, TargetIsCheckedBeforeTheRun)
+{
+    const auto study = TwoTeeth();
+    const QString protectedFile = File("protected");
+    ExportStudy(*study, protectedFile);
+    ASSERT_TRUE(QFile::setPermissions(protectedFile, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const struct {
+        QString file;
+        const char* reason;
+    } cases[] = {
+        {Path("missing/x.csv"), "does not exist"},
+        {protectedFile, "write-protected"},
+    };
+    for (const auto& c : cases) {
+        try {
+            CheckExportFile(c.file);
+            ADD_FAILURE() << c.file.toStdString();
+        } catch (const TOrvixError& e) {
+            EXPECT_TRUE(QString(e.what()).contains(c.reason)) << e.what();
+        }
+        EXPECT_THROW(ExportStudy(*study, c.file), TOrvixError);
+    }
+    EXPECT_EQ(CheckExportFile(File("fresh")), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExportFileTest, testing::Values(TExportFormat::Csv, TExportFormat::Xlsx),

@@ -141,3 +141,23 @@ TEST_F(TTeethBatchTest, StopAndDestructionDuringARun)
     QCoreApplication::processEvents();
     EXPECT_EQ(Ended.size(), 1u) << "the end of a destroyed study's run is not delivered";
 }
+
+// "Realign ALL" gives aligned photographs their stored alignment back; --refit fits them again.
+TEST_F(TTeethBatchTest, RefitFitsAlignedPhotographsAgain)
+{
+    Photo("A11000.bmp");
+    Photo("A11001.bmp", 6);
+    auto study = Study(1);
+    TTooth* later = study->GetTooth(0, 1);
+    later->NelmDone = true; // as if aligned earlier, badly
+    ASSERT_TRUE(Start(*study, false, true));
+    ASSERT_TRUE(WaitFor([&] { return Ended.size() == 1; }));
+    EXPECT_EQ(later->TransPars.Shiftx, 0) << "the stored alignment, not fitted";
+
+    ASSERT_TRUE(study->RecalculateDefault(false, true, false, [this](bool s) { Ended.push_back(s); }, true));
+    ASSERT_TRUE(WaitFor([&] { return Ended.size() == 2; }));
+    EXPECT_EQ(Ended, (std::vector<bool>{true, true}));
+    EXPECT_NEAR(later->TransPars.Shiftx, 6, 1.5) << "fitted again";
+    EXPECT_TRUE(later->NelmDone);
+    EXPECT_TRUE(study->GetTooth(0, 0)->TransPars.IsIdentity()) << "the first photograph is only marked";
+}

@@ -143,3 +143,48 @@ TEST_F(TTeethTest, SpeciesFollowsTheMarkerFile)
     reopened.SetSpecies(true);
     EXPECT_FALSE(QFile::exists(Path("feline")));
 }
+
+// Only characters 2 to 6 of a name are read, so "P11000 (2).bmp" or "P11000_old.bmp" was a second
+// photograph of tooth 11 at time point 0, and the export showed one of them without a word.
+TEST_F(TTeethTest, BackupCopiesAreNamedAndTheFirstInListingOrderIsUsed)
+{
+    for (const char* n : {"P11000_old.bmp", "P11000.bmp", "P11000 (2).bmp", "P11001.bmp", "P21000.bmp"})
+        Photo("visit1", n);
+    Photo("visit2", "B11001.bmp");
+    TTeeth study(1);
+    ASSERT_TRUE(study.LoadFolder(Dir.path()).empty());
+    const QString v1 = Path("visit1/"), v2 = Path("visit2/");
+    EXPECT_EQ(study.IntakeNotes(),
+              (QStringList{"tooth 11 at time point 0 has 3 photographs: " + v1 + "P11000 (2).bmp, " + v1 +
+                               "P11000.bmp, " + v1 + "P11000_old.bmp; " + v1 + "P11000 (2).bmp is used",
+                           "tooth 11 at time point 1 has 2 photographs: " + v1 + "P11001.bmp, " + v2 +
+                               "B11001.bmp; " + v1 + "P11001.bmp is used"}));
+    EXPECT_EQ(study.GetTooth(0, 0)->fname, v1 + "P11000 (2).bmp");
+    EXPECT_EQ(study.GetTooth(0, 1)->fname, v1 + "P11001.bmp");
+}
+
+// A retaken photograph's old result file is named at intake; "." as the study folder gave the
+// export block the title ".".
+TEST_F(TTeethTest, RejectedResultFilesAreNamedAndDotFoldersHaveTheirRealName)
+{
+    QDir(Dir.path()).mkpath("v/sub");
+    auto first = Segmented(4, 2, Columns(4, 2, {0, 2, 4}), {0x00C800, 0xC80000}, "v/A11000.bmp");
+    first->Appraise();
+    WriteBitmap("v/A11000.bmp", 4, 2, TIntVector(8, 0x202020)); // retaken
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Path("v/sub")));
+    TTeeth study(1);
+    study.LoadFolder("../..");
+    const QString studyName = study.psina;
+    study.LoadFolder(".");
+    const QString subName = study.psina;
+    QDir::setCurrent(saved);
+    EXPECT_EQ(studyName, QDir(Dir.path()).dirName());
+    EXPECT_EQ(subName, "sub");
+
+    study.LoadFolder(Dir.path());
+    ASSERT_EQ(study.PhotographCount(), 1);
+    EXPECT_FALSE(study.GetTooth(0, 0)->Done());
+    EXPECT_EQ(study.IntakeNotes(),
+              QStringList(Path("v/A11000.bmp") + ": results do not match the photograph; it will be recalculated"));
+}

@@ -8,6 +8,9 @@
 #include <cstring>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cmath>
 
 namespace {
 
@@ -76,10 +79,41 @@ protected:
         t->TransPars.cosa = 0.25; // stored as is, not recomputed from the angle
         t->NELMPars.Init(-3, 4, 5, 1, 1, 0.75);
         t->NelmDone = true;
+        // What a fit leaves: Image rendered through the transform, the table built on it.
+        t->Raw.Transform(t->TransPars, t->Image);
+        t->BuildSuperPixelTable();
         t->SetSP(2, kGreen);
         t->Appraise();
         return t;
     }
+
+    // A 6 x 4 photograph with 3 superpixels in column bands and a full mask, saved: small enough
+    // to try every cut point.
+    std::unique_ptr<TTooth> SmallSaved()
+    {
+        auto t = Segmented(6, 4, Columns(6, 4, {0, 2, 4, 6}), {0x00C800, 0xC80000, 0x00A000});
+        t->Mask.assign(24, 1);
+        t->Appraise();
+        return t;
+    }
+
+    // Writes bytes as t's result file: a photograph created on it comes back as if there were no
+    // file, and t keeps its state when it reloads.
+    void ExpectRejected(TTooth& t, const QByteArray& bytes, const std::string& why)
+    {
+        if (!fPristine)
+            fPristine = std::make_unique<TTooth>(WriteBitmap("B11000.bmp", 6, 4, TIntVector(24, 0)), 11);
+        WriteAll(t.StatFileName(), bytes);
+        TTooth probe(t.fname, 11);
+        EXPECT_FALSE(probe.Done()) << why;
+        ExpectSameState(probe, *fPristine);
+        EXPECT_EQ(probe.Image.img, probe.Raw.img) << why;
+        EXPECT_FALSE(t.LoadStat()) << why;
+        EXPECT_TRUE(t.Done()) << why;
+    }
+
+private:
+    std::unique_ptr<TTooth> fPristine;
 };
 
 TEST_F(TToothFileTest, LayoutIsPackedLittleEndianVersionSix)
@@ -99,7 +133,7 @@ TEST_F(TToothFileTest, LayoutIsPackedLittleEndianVersionSix)
     EXPECT_EQ(At<int32_t>(b, mask + 4), 3);                     // numlabels
     EXPECT_EQ(At<int32_t>(b, mask + 8), 400);                   // SPnumber
     const qsizetype sp = mask + 12;
-    EXPECT_EQ(At<int32_t>(b, sp + 4), 200);                     // superpixel 0: Green mean
+    EXPECT_EQ(At<int32_t>(b, sp + 4), t->SPList[0].Green);      // superpixel 0: Green mean
     EXPECT_EQ(At<int32_t>(b, sp + 20), 1500);                   // its Area
     EXPECT_EQ(At<uint8_t>(b, sp + 2 * 28 + 12), 1);             // superpixel 2: Fixed
     EXPECT_EQ(At<uint8_t>(b, sp + 2 * 28 + 13) | At<uint8_t>(b, sp + 2 * 28 + 14) | At<uint8_t>(b, sp + 2 * 28 + 15), 0);
@@ -113,7 +147,7 @@ TEST_F(TToothFileTest, LayoutIsPackedLittleEndianVersionSix)
     EXPECT_EQ(At<double>(b, trans + 129), 20.0);                // Compactness
     EXPECT_EQ(At<double>(b, trans + 129 + 24), 0.125);          // Cleanliness
     EXPECT_EQ(At<double>(b, trans + 129 + 32), t->RArea);
-    EXPECT_EQ(At<int32_t>(b, trans + 129 + 48), 200);           // MaxIntensity, the last field
+    EXPECT_EQ(At<int32_t>(b, trans + 129 + 48), t->MaxIntensity); // MaxIntensity, the last field
     EXPECT_EQ(trans + 129 + 52, b.size());
 }
 
@@ -137,24 +171,10 @@ TEST_F(TToothFileTest, WrittenAndReadBackBitForBit)
 
 TEST_F(TToothFileTest, DamagedFilesLeaveThePhotographAsCreated)
 {
-    // A small photograph so that every cut point can be tried.
-    auto t = Segmented(6, 4, Columns(6, 4, {0, 2, 4, 6}), {0x00C800, 0xC80000, 0x00A000});
-    t->Mask.assign(24, 1);
-    t->Appraise();
+    auto t = SmallSaved();
     const QByteArray good = ReadAll(t->StatFileName());
     ASSERT_EQ(good.size(), 206 + 8 * 24 + 4 * 24 + 28 * 3);
-    TTooth pristine(WriteBitmap("B11000.bmp", 6, 4, TIntVector(24, 0)), 11);
-
-    auto expectRejected = [&](const QByteArray& bytes, const std::string& why) {
-        WriteAll(t->StatFileName(), bytes);
-        TTooth probe(t->fname, 11);
-        EXPECT_FALSE(probe.Done()) << why;
-        ExpectSameState(probe, pristine);
-        EXPECT_EQ(probe.Image.img, probe.Raw.img) << why;
-        // An existing photograph keeps its state when a reload fails.
-        EXPECT_FALSE(t->LoadStat()) << why;
-        EXPECT_TRUE(t->Done()) << why;
-    };
+    auto expectRejected = [&](const QByteArray& bytes, const std::string& why) { ExpectRejected(*t, bytes, why); };
     for (qsizetype cut = 0; cut < good.size(); ++cut)
         expectRejected(good.left(cut), "cut at " + std::to_string(cut));
 
@@ -189,6 +209,148 @@ TEST_F(TToothFileTest, DamagedFilesLeaveThePhotographAsCreated)
     EXPECT_TRUE(TTooth(t->fname, 11).Done()) << "the exact size loads";
 }
 
+// A few flipped bytes gave a negative red area and red percentages of -8 % and 116 %; a NaN angle or
+// a zero scale rendered the photograph black and it was measured; a background threshold of 1e8
+// measured everything as tooth.
+TEST_F(TToothFileTest, ImpossibleStoredValuesMakeTheFileDamaged)
+{
+    auto t = SmallSaved();
+    const QByteArray good = ReadAll(t->StatFileName());
+    // Offsets in the 24-pixel file with a mask and 3 superpixels.
+    const qsizetype sp = 313, trans = sp + 3 * 28, reals = trans + 129, maxIntensity = reals + 48;
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const struct {
+        const char* why;
+        qsizetype offset;
+        double value;
+    } reals_[] = {
+        {"red area negative", reals + 32, -8},          {"red area 116", reals + 32, 116},
+        {"green area one pixel off", reals + 40, 100.0 * 15 / 24},
+        {"background threshold 7", reals + 8, 7},       {"background threshold 1e8", reals + 8, 1e8},
+        {"background threshold NaN", reals + 8, nan},   {"red/green threshold 2", reals + 16, 2},
+        {"compactness 0", reals, 0},                    {"cleanliness NaN", reals + 24, nan},
+        {"cosine NaN", trans, nan},                     {"angle NaN", trans + 16, nan},
+        {"x shift infinite", trans + 24, inf},          {"x scale 0", trans + 40, 0},
+        {"y scale NaN", trans + 48, nan},               {"gain infinite", trans + 56, -inf},
+        {"alignment's x scale 20", trans + 64 + 40, 20}, {"alignment's y scale 0.05", trans + 64 + 48, 0.05},
+    };
+    for (const auto& p : reals_) {
+        QByteArray bad = good;
+        Put<double>(bad, p.offset, p.value);
+        ExpectRejected(*t, bad, p.why);
+    }
+    const struct {
+        const char* why;
+        qsizetype offset;
+        int32_t value;
+    } integers[] = {
+        {"SPnumber 0", sp - 4, 0},       {"SPnumber 200000", sp - 4, 200000},
+        {"MaxIntensity 300", maxIntensity, 300}, {"MaxIntensity not the brightest", maxIntensity, 150},
+        {"area of superpixel 0 off", sp + 20, 9},
+        {"masked area above the area", sp + 24, 9}, {"masked area negative", sp + 24, -1},
+        {"mask value 2", 209, 2},
+    };
+    for (const auto& p : integers) {
+        QByteArray bad = good;
+        Put<int32_t>(bad, p.offset, p.value);
+        ExpectRejected(*t, bad, p.why);
+    }
+    for (const double scale : {0.1, 10.0}) {
+        QByteArray edge = good;
+        Put<double>(edge, trans + 64 + 40, scale);
+        WriteAll(t->StatFileName(), edge);
+        EXPECT_TRUE(TTooth(t->fname, 11).Done()) << "alignment's x scale " << scale;
+    }
+}
+
+// A bitmap replaced by another of the same size under the same name was measured with the old
+// photograph's results.
+TEST_F(TToothFileTest, RetakenPhotographIsNotMeasuredWithTheOldResults)
+{
+    const TIntVector labels = Columns(100, 50, {0, 30, 60, 100});
+    const TIntVector bands = {0x00C800, 0xC80000, 0x101010};
+    auto t = Segmented(100, 50, labels, bands);
+    t->Appraise();
+    const QByteArray saved = ReadAll(t->StatFileName());
+    auto photograph = [&](const std::vector<int32_t>& bounds, const TIntVector& colours, int32_t changed) {
+        TIntVector pixels(labels.size());
+        const TIntVector bandOf = Columns(100, 50, bounds);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = colours[size_t(bandOf[i])];
+        for (int32_t k = 0; k < changed; ++k) // pixels of band 0 that another renderer put elsewhere
+            pixels[size_t(k) * 100] = colours[1];
+        WriteBitmap("A11000.bmp", 100, 50, pixels);
+    };
+    const struct {
+        const char* what;
+        std::vector<int32_t> bounds;
+        TIntVector colours;
+        int32_t changed;
+        bool used;
+    } cases[] = {
+        {"the same photograph", {0, 30, 60, 100}, bands, 0, true},
+        {"10 pixels rendered differently", {0, 30, 60, 100}, bands, 10, true},
+        {"retaken 3 pixels further right", {0, 33, 63, 100}, bands, 0, false},
+        {"retaken with 10 % less light", {0, 30, 60, 100}, {0x00B400, 0xB40000, 0x0E0E0E}, 0, false},
+    };
+    for (const auto& c : cases) {
+        photograph(c.bounds, c.colours, c.changed);
+        TTooth back(t->fname, 11);
+        EXPECT_EQ(back.Done(), c.used) << c.what;
+        if (c.used) {
+            EXPECT_TRUE(back.StatNote.isEmpty()) << c.what;
+        } else {
+            EXPECT_EQ(back.StatNote, "results do not match the photograph; it will be recalculated") << c.what;
+            EXPECT_EQ(back.Image.img, back.Raw.img) << c.what;
+        }
+        EXPECT_EQ(ReadAll(t->StatFileName()), saved) << "the old file stays until a new one is written";
+    }
+}
+
+// Saving renamed the new file over a result file that was read-only or someone else's, and forced
+// its mode to 0644.
+TEST_F(TToothFileTest, WriteProtectedResultFileIsNotReplacedAndModeIsKept)
+{
+    auto t = Saved();
+    const QString file = t->StatFileName();
+    const QByteArray before = ReadAll(file);
+    const QByteArray path = QFile::encodeName(file);
+    auto mode = [&] {
+        struct stat st {};
+        ::stat(path.constData(), &st);
+        return st.st_mode & 07777;
+    };
+
+    ASSERT_EQ(chmod(path.constData(), 0444), 0);
+    t->SetSP(0, kRed);
+    try {
+        t->Appraise();
+        ADD_FAILURE() << "a read-only result file was replaced";
+    } catch (const TOrvixError& e) {
+        EXPECT_NE(std::string(e.what()).find(file.toStdString()), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadAll(file), before);
+    EXPECT_EQ(mode(), 0444u);
+
+    // Someone else's file with the usual mode: only its owner may write it. (Needs root to set up.)
+    if (chown(path.constData(), 4242, 4242) == 0) {
+        ASSERT_EQ(chmod(path.constData(), 0644), 0);
+        EXPECT_THROW(t->Appraise(), TOrvixError);
+        EXPECT_EQ(ReadAll(file), before);
+        ASSERT_EQ(chown(path.constData(), geteuid(), 4242), 0);
+    }
+
+    ASSERT_EQ(chmod(path.constData(), 0660), 0);
+    struct stat old {};
+    ::stat(path.constData(), &old);
+    t->Appraise();
+    EXPECT_NE(ReadAll(file), before) << "a writable file is replaced";
+    EXPECT_EQ(mode(), 0660u);
+    struct stat now {};
+    ::stat(path.constData(), &now);
+    EXPECT_EQ(now.st_gid, old.st_gid) << "group kept";
+}
+
 TEST_F(TToothFileTest, FailedSaveKeepsThePreviousFile)
 {
     auto t = Saved();
@@ -201,7 +363,7 @@ TEST_F(TToothFileTest, FailedSaveKeepsThePreviousFile)
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     t->SetSP(0, kRed);
-    t->Appraise();
+    EXPECT_THROW(t->Appraise(), TOrvixError);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(ReadAll(t->StatFileName()), before);
     const QStringList left = QDir(Dir.path()).entryList(QDir::Files);

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <array>
+#include <climits>
+#include <cmath>
 
 namespace {
 
@@ -170,6 +172,28 @@ TEST_F(TToothTest, BackgroundThresholdRoundsHalfToEven)
         t->Appraise();
         EXPECT_EQ(t->SPList[1].Kind, c.tooth ? kGreen : kBackground) << c.brightest << " " << c.probe;
     }
+}
+
+// RoundEven(MaxIntensity * BGThreshold) was undefined above about 8.4 million and for NaN; on x86 it
+// gave INT_MIN, so --bg 1e8 measured 100 % tooth.
+TEST_F(TToothTest, OutOfRangeBackgroundThresholdNeverMakesEverythingTooth)
+{
+    const struct {
+        double bg;
+        double area; // percent of the image
+    } cases[] = {{1e8, 0}, {1e300, 0}, {std::nan(""), 0}, {-1e12, 100}, {0.5, 100}};
+    for (const auto& c : cases) {
+        auto t = Segmented(4, 2, Columns(4, 2, {0, 2, 4}), {0x00C800, 0x00B400});
+        t->BGThreshold = c.bg;
+        t->Appraise();
+        EXPECT_EQ(t->Area(), c.area) << c.bg;
+    }
+    EXPECT_EQ(RoundEven(2.5), 2);
+    EXPECT_EQ(RoundEven(-3.5), -4);
+    EXPECT_EQ(RoundEven(2147483647.4), INT32_MAX);
+    EXPECT_EQ(RoundEven(2147483647.6), INT32_MAX);
+    EXPECT_EQ(RoundEven(-1e10), INT32_MIN);
+    EXPECT_EQ(RoundEven(std::nan("")), 0);
 }
 
 TEST_F(TToothTest, RedGreenRule)

@@ -36,6 +36,8 @@ protected:
         auto tooth = std::make_unique<TTooth>(WriteBitmap(name, w, h, colours), 11);
         tooth->labels = labels;
         tooth->numlabels = int32_t(labelColours.size());
+        tooth->SPnumber = tooth->numlabels;
+        tooth->Compactness = 20;
         tooth->BuildSuperPixelTable();
         tooth->Dirty.resize(labels.size());
         tooth->BGThreshold = 0.5;

@@ -22,6 +22,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QMessageBox>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -162,6 +163,15 @@ private slots:
         bg->setText("abc");
         QCOMPARE(DefaultBGThreshold.load(), 0.25);
         QCOMPARE(Setting("DefaultBGThreshold"), QLocale::system().toString(0.25));
+
+        // Out of range is passed over like text that is not a number, without a message box.
+        bg->setText("7");
+        sp->setText("0");
+        Control<QLineEdit>(form, "Compactness")->setText("0");
+        QCOMPARE(DefaultBGThreshold.load(), 0.25);
+        QCOMPARE(DefaultSPNumber.load(), 150);
+        QCOMPARE(Setting("DefaultBGThreshold"), QLocale::system().toString(0.25));
+        QVERIFY(!form.findChild<QMessageBox*>("ProblemsBox"));
     }
 
     void CellSizeSetsThumbnailCells_data()
@@ -335,6 +345,19 @@ private slots:
         QVERIFY(form.ProblemsBox() && form.ProblemsBox()->isVisible());
         QVERIFY(form.ProblemsBox()->informativeText().contains("P31001.bmp"));
         QCOMPARE(form.OverviewModel()->columnCount(), 2);
+    }
+
+    // Backup copies were taken as the photograph of their tooth and time point without a word.
+    void BackupCopiesAreListedAfterLoading()
+    {
+        const QString study = Study("s");
+        WriteStudy(study, {11}, {0});
+        QVERIFY(QFile::copy(QDir(study).filePath("visit0/P11000.bmp"), QDir(study).filePath("visit0/P11000_old.bmp")));
+        TForm1 form;
+        form.show();
+        QVERIFY(Open(form, study));
+        QVERIFY(form.ProblemsBox() && form.ProblemsBox()->isVisible());
+        QVERIFY(form.ProblemsBox()->informativeText().contains("tooth 11 at time point 0 has 2 photographs"));
     }
 
     void GeometryAndLastDirComeBack()
