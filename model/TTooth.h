@@ -65,6 +65,9 @@ public:
     bool NelmDone = false;
 
     bool Done() const { return numlabels > 0; }
+    // Segmented, and no superpixel is brighter than black (a failed flash, a lens cap): such a
+    // photograph has no tooth, whatever the thresholds.
+    bool Black() const { return Done() && MaxIntensity <= 0; }
     double Param(int32_t i) const { return GetParam(i); }
 
     // Segmentation (superpixel library). The four-argument form stores its parameters first.

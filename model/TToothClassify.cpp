@@ -112,10 +112,11 @@ void TTooth::Appraise()
     const int32_t T = RoundEven(MaxIntensity * BGThreshold);
     CalcMaskedArea();
     const bool maskInForce = !DisableMask && !Mask.empty();
+    const bool black = Black(); // the threshold would be 0 and every superpixel tooth
     for (TSuperPixel& s : SPList) {
         if (s.Fixed)
             continue;
-        if (s.Intensity() < T)
+        if (black || s.Intensity() < T)
             s.Kind = kBackground;
         else if (maskInForce && s.MaskedArea <= s.Area / 2)
             s.Kind = kBackground;
