@@ -14,6 +14,10 @@
 
 class TToothInTime;
 
+// The most superpixels a photograph is cut into: far more than any tooth needs, and it keeps the
+// superpixel table and the segmentation's time bounded on the largest photographs.
+inline constexpr int32_t MaxSuperpixels = 100'000;
+
 // Classes of a superpixel and values of TTooth::Dirty.
 enum TKind : int32_t { kBackground = 0, kGreen = 1, kRed = 2 };
 
@@ -71,8 +75,9 @@ public:
     double Param(int32_t i) const { return GetParam(i); }
 
     // Segmentation (superpixel library). The four-argument form stores its parameters first.
-    // Returns 1 when superpixels were produced, else 0 (then labels and Dirty are emptied and
-    // nothing else changes).
+    // SPnumber above MaxSuperpixels is lowered to it (whatever set it: the settings, an option, a
+    // result file); 0 or less gives no superpixels. Returns 1 when superpixels were produced, else
+    // 0 (then labels and Dirty are emptied and nothing else changes).
     double DoSuperpixel(int32_t SPNumber, double aCompactness, double aBGThreshold, double aRGThreshold);
     double DoSuperpixel();
     // Discards the segmentation; parameters, mask, transforms and the file on disk stay.

@@ -27,6 +27,7 @@ double TTooth::DoSuperpixel(int32_t SPNumber, double aCompactness, double aBGThr
 
 double TTooth::DoSuperpixel()
 {
+    SPnumber = std::min(SPnumber, MaxSuperpixels);
     labels.resize(size_t(Image.Size()));
     try {
         // One handle per segmentation, released whatever happens.

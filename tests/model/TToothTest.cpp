@@ -405,3 +405,13 @@ TEST_F(TToothTest, DoSuperpixelSegmentsClassifiesMeasuresAndSaves)
     EXPECT_EQ(back.labels, t.labels) << "result file written";
     EXPECT_EQ(back.RArea, t.RArea);
 }
+
+// K went to the library unbounded: ten million superpixels asked of a 400 x 300 photograph gave
+// one per pixel, and on a camera photograph minutes of work and a table of millions.
+TEST_F(TToothTest, SuperpixelNumberIsBoundedWhereItEnters)
+{
+    TTooth t(WriteBitmap("A11000.bmp", 400, 300, TIntVector(400 * 300, 0x20E040)), 11);
+    EXPECT_EQ(t.DoSuperpixel(10'000'000, 20, 0.5, 0), 1.0);
+    EXPECT_EQ(t.SPnumber, MaxSuperpixels);
+    EXPECT_LE(t.numlabels, MaxSuperpixels * 21 / 20);
+}
