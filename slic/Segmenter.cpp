@@ -29,9 +29,6 @@ namespace {
 
 using TFloat8 = float __attribute__((vector_size(32)));
 using TInt8 = int32_t __attribute__((vector_size(32)));
-// The same, for loads and stores at any float-aligned address.
-using TFloat8u = float __attribute__((vector_size(32), aligned(4)));
-using TInt8u = int32_t __attribute__((vector_size(32), aligned(4)));
 
 // The assignment step for one row, eight pixels at a time: each pixel takes, among the centres
 // whose 2S x 2S window covers it, the one with the least D^2 = d_lab^2 + (m / S)^2 d_xy^2 (the
@@ -55,11 +52,15 @@ SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32
         while (first < count && active[first].X1 < x)
             ++first;
         const TFloat8 xs = lane + float(x);
-        const TFloat8 pl = *reinterpret_cast<const TFloat8u*>(l + x);
-        const TFloat8 pa = *reinterpret_cast<const TFloat8u*>(a + x);
-        const TFloat8 pb = *reinterpret_cast<const TFloat8u*>(b + x);
+        // Loads and stores at any float-aligned address go through memcpy: clang ignores an
+        // under-aligned vector typedef and emits aligned instructions that fault.
+        TFloat8 pl, pa, pb;
+        std::memcpy(&pl, l + x, sizeof pl);
+        std::memcpy(&pa, a + x, sizeof pa);
+        std::memcpy(&pb, b + x, sizeof pb);
         TFloat8 best = TFloat8{} + INFINITY;
-        TInt8 bestK = *reinterpret_cast<const TInt8u*>(cluster + x);
+        TInt8 bestK;
+        std::memcpy(&bestK, cluster + x, sizeof bestK);
         for (size_t i = first; i < count && active[i].X0 < x + 8; ++i) {
             const TActiveWindow& c = active[i];
             const TFloat8 d = ((c.CL * pl + c.CA * pa) + (c.CB * pb + c.CX * xs)) + rowTerms[i];
@@ -67,7 +68,7 @@ SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32
             best = closer ? d : best;
             bestK = closer ? (TInt8{} + c.K) : bestK;
         }
-        *reinterpret_cast<TInt8u*>(cluster + x) = bestK;
+        std::memcpy(cluster + x, &bestK, sizeof bestK);
     }
 }
 
