@@ -20,8 +20,17 @@ namespace {
 // The assignment loop is the hot spot of the library. It is written with 8-lane vectors, which
 // GCC lowers to pairs of SSE2 instructions by default; on x86-64 Linux a second copy for AVX2
 // machines is chosen at load time. Floating-point contraction is off for the library, so both
-// copies give identical labels.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+// copies give identical labels. Under ThreadSanitizer there is one copy: the loader runs the
+// copy's chooser before the sanitizer's runtime is ready, and the instrumented chooser crashes.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define SLIC_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define SLIC_THREAD_SANITIZER 1
+#endif
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && !defined(SLIC_THREAD_SANITIZER)
 #define SLIC_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define SLIC_CLONES
