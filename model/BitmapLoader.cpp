@@ -33,9 +33,10 @@ struct TRlePainter {
     bool bottomUp = true;
 
     // Pixels of a run past the end of its row are dropped.
+    bool RowFull() const { return x >= image.width(); }
     void Put(uint8_t index)
     {
-        if (x >= image.width())
+        if (RowFull())
             return;
         const int y = bottomUp ? image.height() - 1 - row : row;
         reinterpret_cast<uint32_t*>(image.scanLine(y))[x] = palette[index];
@@ -66,7 +67,7 @@ void DecodeRleStream(const uint8_t* p, const uint8_t* end, bool rle4, TRlePainte
         const uint8_t count = p[0], value = p[1];
         p += 2;
         if (count > 0) {
-            for (int i = 0; i < count; ++i)
+            for (int i = 0; i < count && !out.RowFull(); ++i)
                 out.Put(rle4 ? ((i & 1) ? value & 15 : value >> 4) : value);
             continue;
         }
@@ -84,7 +85,7 @@ void DecodeRleStream(const uint8_t* p, const uint8_t* end, bool rle4, TRlePainte
             const qsizetype padded = (bytes + 1) & ~qsizetype(1);
             if (end - p < bytes)
                 return;
-            for (int i = 0; i < n; ++i)
+            for (int i = 0; i < n && !out.RowFull(); ++i)
                 out.Put(rle4 ? ((i & 1) ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]);
             p += std::min(padded, qsizetype(end - p));
         }
