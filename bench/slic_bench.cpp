@@ -8,6 +8,7 @@
 //                            2.5 RGB steps, so ruler 20 on RGB is like m = 8 on CIELAB
 //   OpenCV/<image>/<size>    createSuperpixelSLIC(SLIC, region = round(sqrt(N/K)), ruler = 20),
 //                            iterate(10), enforceLabelConnectivity(), getLabels(); BGR 8UC3 input
+//   SLIC_K/<K>               the product's call on a 4000 x 3000 demo image at K from 400 to 4e6
 // Counters: EV (explained variation of RGB), count (superpixels), connected (1 when every
 // superpixel is one 4-connected region), iters. At the end a markdown table of the medians.
 #include "SLIC.h"
@@ -178,6 +179,27 @@ void BenchLibrary(benchmark::State& state, const TBenchImage* im, double compact
     std::vector<int32_t> scratch(labels.size());
     probe.Run(im->Pixels.data(), im->Width, im->Height, kK, compactness, scratch.data());
     SetCounters(state, Measure(*im, labels, count), probe.Iterations());
+}
+
+// The product's call at K superpixels (state.range(0)) on a 12-megapixel photograph: the time
+// should grow with the pixels, not with K.
+void BenchManySuperpixels(benchmark::State& state, const TBenchImage* im)
+{
+    const auto k = int32_t(state.range(0));
+    std::vector<int32_t> labels(im->Pixels.size());
+    int32_t count = 0;
+    for (auto _ : state) {
+        const SLICHandle h = NewSLIC();
+        DoSuperpixelSegmentation_ForGivenK(
+            h, im->Pixels.data(), im->Width, im->Height, labels.data(), &count, k, kCompactness);
+        DeleteSLICHandle(h);
+        benchmark::DoNotOptimize(labels.data());
+    }
+    state.counters["count"] = count;
+    state.counters["connected"] = Connected(labels.data(), im->Width, im->Height, count) ? 1 : 0;
+    Slic::TSegmenter probe;
+    probe.Run(im->Pixels.data(), im->Width, im->Height, k, kCompactness, labels.data());
+    state.counters["iters"] = probe.Iterations();
 }
 
 void BenchFixedIterations(benchmark::State& state, const TBenchImage* im)
@@ -362,6 +384,11 @@ int main(int argc, char** argv)
             ->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
     }
+    // SLIC_K/<K>: 4000 x 3000, from 400 to 4 million superpixels.
+    const TBenchImage large = MakeDemoImage(4000, 3000);
+    benchmark::RegisterBenchmark("SLIC_K", BenchManySuperpixels, &large)
+        ->Arg(400)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Arg(4'000'000)
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
     TTableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintTable();

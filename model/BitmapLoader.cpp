@@ -25,20 +25,40 @@ uint16_t U16(const QByteArray& b, qsizetype at)
     return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8));
 }
 
-// Writes decoded palette indexes into a black image, row by row as the stream orders them.
+// Writes decoded palette indexes into a black image, row by row as the stream orders them. The
+// column never passes the width and the row never the height, so no code of a damaged or hostile
+// stream can carry a pixel outside the image, however many codes it holds.
 struct TRlePainter {
     QImage& image;
     const std::array<uint32_t, 256>& palette;
     int32_t x = 0, row = 0; // row counts from the first row of the stream
     bool bottomUp = true;
 
+    // Pixels of a run past the end of its row are dropped.
+    bool RowFull() const { return x >= image.width(); }
     void Put(uint8_t index)
     {
-        if (x < image.width() && row < image.height()) {
-            const int y = bottomUp ? image.height() - 1 - row : row;
-            reinterpret_cast<uint32_t*>(image.scanLine(y))[x] = palette[index];
-        }
+        if (RowFull())
+            return;
+        const int y = bottomUp ? image.height() - 1 - row : row;
+        reinterpret_cast<uint32_t*>(image.scanLine(y))[x] = palette[index];
         ++x;
+    }
+
+    void EndOfLine()
+    {
+        x = 0;
+        ++row;
+    }
+
+    // False when the jump leaves the image: the stream is damaged and the rest of it is ignored.
+    bool Delta(int32_t dx, int32_t dy)
+    {
+        if (dx > image.width() - x || dy >= image.height() - row)
+            return false;
+        x += dx;
+        row += dy;
+        return true;
     }
 };
 
@@ -49,20 +69,17 @@ void DecodeRleStream(const uint8_t* p, const uint8_t* end, bool rle4, TRlePainte
         const uint8_t count = p[0], value = p[1];
         p += 2;
         if (count > 0) {
-            for (int i = 0; i < count; ++i)
+            for (int i = 0; i < count && !out.RowFull(); ++i)
                 out.Put(rle4 ? ((i & 1) ? value & 15 : value >> 4) : value);
             continue;
         }
         if (value == 0) { // end of line
-            out.x = 0;
-            ++out.row;
+            out.EndOfLine();
         } else if (value == 1) { // end of bitmap
             return;
         } else if (value == 2) { // delta: the skipped pixels stay black
-            if (end - p < 2)
+            if (end - p < 2 || !out.Delta(p[0], p[1]))
                 return;
-            out.x += p[0];
-            out.row += p[1];
             p += 2;
         } else { // absolute run of `value` pixels, padded to a 16-bit boundary
             const int n = value;
@@ -70,7 +87,7 @@ void DecodeRleStream(const uint8_t* p, const uint8_t* end, bool rle4, TRlePainte
             const qsizetype padded = (bytes + 1) & ~qsizetype(1);
             if (end - p < bytes)
                 return;
-            for (int i = 0; i < n; ++i)
+            for (int i = 0; i < n && !out.RowFull(); ++i)
                 out.Put(rle4 ? ((i & 1) ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i]);
             p += std::min(padded, qsizetype(end - p));
         }

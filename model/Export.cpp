@@ -77,6 +77,9 @@ int32_t CheckHeader(const TGrid& grid, int32_t r)
     if (width < 6 || (width - 1) % Measurements != 0 || int32_t(measures.size()) != width - 1)
         NotABlock(r + 2, "expected the measurement names of every tooth");
     for (const auto& [column, cell] : measures) {
+        // Columns come from the file: column 1 is left of every tooth and has no measurement name.
+        if (column < 2)
+            NotABlock(r + 2, "expected column 1 of the measurement names' row to be empty");
         const QString expected = MeasurementNames[size_t((column - 2) % Measurements)];
         if (!IsText(cell, &expected))
             NotABlock(r + 2, "expected the measurement names of every tooth");

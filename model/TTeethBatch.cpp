@@ -85,6 +85,8 @@ void TTeeth::CalcItems(int32_t Index, int32_t Size)
                 tooth->Superpose(Deformation, {});
             tooth->DoSuperpixel(DefaultSPNumber.load(), DefaultCompactness.load(), DefaultBGThreshold.load(),
                                 DefaultRGThreshold.load());
+            if (tooth->Black())
+                throw TOrvixError("the photograph is black");
         } catch (const std::bad_alloc&) {
             std::lock_guard lock(fFailureLock);
             fFailures.push_back({tooth->fname, "out of memory"});

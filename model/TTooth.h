@@ -15,6 +15,10 @@
 
 class TToothInTime;
 
+// The most superpixels a photograph is cut into: far more than any tooth needs, and it keeps the
+// superpixel table and the segmentation's time bounded on the largest photographs.
+inline constexpr int32_t MaxSuperpixels = 100'000;
+
 // Classes of a superpixel and values of TTooth::Dirty.
 enum TKind : int32_t { kBackground = 0, kGreen = 1, kRed = 2 };
 
@@ -66,11 +70,16 @@ public:
     bool NelmDone = false;
 
     bool Done() const { return numlabels > 0; }
+    // Segmented, and no superpixel is brighter than black (a failed flash, a lens cap): such a
+    // photograph has no tooth, whatever the thresholds.
+    bool Black() const { return Done() && MaxIntensity <= 0; }
     double Param(int32_t i) const { return GetParam(i); }
 
     // Segmentation (superpixel library). The four-argument form stores its parameters first.
-    // Returns 1 when superpixels were produced, else 0 (then labels and Dirty are emptied and
-    // nothing else changes). Throws SaveStat's error when the result file cannot be written.
+    // SPnumber above MaxSuperpixels is lowered to it (whatever set it: the settings, an option, a
+    // result file); 0 or less gives no superpixels. Returns 1 when superpixels were produced, else
+    // 0 (then labels and Dirty are emptied and nothing else changes). Throws SaveStat's error when
+    // the result file cannot be written.
     double DoSuperpixel(int32_t SPNumber, double aCompactness, double aBGThreshold, double aRGThreshold);
     double DoSuperpixel();
     // Discards the segmentation; parameters, mask, transforms and the file on disk stay.

@@ -27,6 +27,7 @@ double TTooth::DoSuperpixel(int32_t SPNumber, double aCompactness, double aBGThr
 
 double TTooth::DoSuperpixel()
 {
+    SPnumber = std::min(SPnumber, MaxSuperpixels);
     labels.resize(size_t(Image.Size()));
     try {
         // One handle per segmentation, released whatever happens.
@@ -114,10 +115,11 @@ void TTooth::Appraise()
     const int32_t T = std::isnan(product) ? INT32_MAX : RoundEven(product);
     CalcMaskedArea();
     const bool maskInForce = !DisableMask && !Mask.empty();
+    const bool black = Black(); // the threshold would be 0 and every superpixel tooth
     for (TSuperPixel& s : SPList) {
         if (s.Fixed)
             continue;
-        if (s.Intensity() < T)
+        if (black || s.Intensity() < T)
             s.Kind = kBackground;
         else if (maskInForce && s.MaskedArea <= s.Area / 2)
             s.Kind = kBackground;

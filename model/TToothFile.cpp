@@ -104,6 +104,16 @@ bool AllBelow(const TIntVector& v, int32_t limit)
     return true;
 }
 
+// Means are of bytes; larger ones overflow the drawing of the inspection views.
+bool MeansAreBytes(const TSPVector& list)
+{
+    for (const TSuperPixel& sp : list)
+        for (int32_t v : {sp.Red, sp.Green, sp.Blue})
+            if (uint32_t(v) > 255)
+                return false;
+    return true;
+}
+
 // A file that does not fit the photograph would make classification and drawing index outside
 // the arrays.
 bool FitsPhotograph(const TResultFile& f, size_t pixels)
@@ -114,7 +124,8 @@ bool FitsPhotograph(const TResultFile& f, size_t pixels)
         return f.labels.empty() && (f.Dirty.empty() || f.Dirty.size() == pixels);
     if (f.labels.size() != pixels || f.Dirty.size() != pixels)
         return false;
-    if (!AllBelow(f.labels, f.numlabels) || !AllBelow(f.Dirty, 3) || !AllBelow(f.Mask, 2))
+    if (!AllBelow(f.labels, f.numlabels) || !AllBelow(f.Dirty, 3) || !AllBelow(f.Mask, 2) ||
+        !MeansAreBytes(f.SPList))
         return false;
     for (const TSuperPixel& sp : f.SPList)
         if (uint32_t(sp.Kind) > 2 || sp.MaskedArea < 0 || sp.MaskedArea > sp.Area)

@@ -10,7 +10,6 @@ namespace {
 // Four labels or clusters at a time (one SSE register): most of the pixels this stage looks at
 // are already labelled or of another cluster, so it skips them in groups.
 using TInt4 = int32_t __attribute__((vector_size(16)));
-using TInt4u = int32_t __attribute__((vector_size(16), aligned(4)));
 
 bool Any(const TInt4& mask)
 {
@@ -19,9 +18,13 @@ bool Any(const TInt4& mask)
     return (halves[0] | halves[1]) != 0;
 }
 
+// Rows start anywhere: an unaligned load. (An under-aligned vector typedef does not do: clang
+// keeps the vector's own 16-byte alignment for it and emits aligned loads that fault.)
 TInt4 Load4(const int32_t* p)
 {
-    return *reinterpret_cast<const TInt4u*>(p);
+    TInt4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
 // The first x in [from, to] whose label is negative (unlabelled), or to + 1.

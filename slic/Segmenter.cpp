@@ -20,8 +20,17 @@ namespace {
 // The assignment loop is the hot spot of the library. It is written with 8-lane vectors, which
 // GCC lowers to pairs of SSE2 instructions by default; on x86-64 Linux a second copy for AVX2
 // machines is chosen at load time. Floating-point contraction is off for the library, so both
-// copies give identical labels.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+// copies give identical labels. Under ThreadSanitizer there is one copy: the loader runs the
+// copy's chooser before the sanitizer's runtime is ready, and the instrumented chooser crashes.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define SLIC_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define SLIC_THREAD_SANITIZER 1
+#endif
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && !defined(SLIC_THREAD_SANITIZER)
 #define SLIC_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define SLIC_CLONES
@@ -29,9 +38,6 @@ namespace {
 
 using TFloat8 = float __attribute__((vector_size(32)));
 using TInt8 = int32_t __attribute__((vector_size(32)));
-// The same, for loads and stores at any float-aligned address.
-using TFloat8u = float __attribute__((vector_size(32), aligned(4)));
-using TInt8u = int32_t __attribute__((vector_size(32), aligned(4)));
 
 // The assignment step for one row, eight pixels at a time: each pixel takes, among the centres
 // whose 2S x 2S window covers it, the one with the least D^2 = d_lab^2 + (m / S)^2 d_xy^2 (the
@@ -44,31 +50,43 @@ using TInt8u = int32_t __attribute__((vector_size(32), aligned(4)));
 // candidate instead of four differences, five products and four sums. (Rounding stays far below
 // the differences that matter: the terms are of the order of m^2 times the number of columns of
 // centres, squared.) rowTerms[i] holds the last, constant, part for candidate i and this row.
-// active is sorted by X0; the row holds at least `width` rounded up to 8 entries.
+// active holds the windows as keys (ActiveKey), sorted; the row holds at least `width` rounded
+// up to 8 entries.
 SLIC_CLONES void AssignRow(const float* l, const float* a, const float* b, int32_t* cluster,
-                           int32_t width, const TActiveWindow* active, const float* rowTerms,
-                           size_t count)
+                           int32_t width, const TActiveWindow* windows, const uint64_t* active,
+                           const float* rowTerms, size_t count)
 {
     const TFloat8 lane = {0, 1, 2, 3, 4, 5, 6, 7};
     size_t first = 0;
     for (int32_t x = 0; x < width; x += 8) {
-        while (first < count && active[first].X1 < x)
+        while (first < count && windows[uint32_t(active[first])].X1 < x)
             ++first;
         const TFloat8 xs = lane + float(x);
-        const TFloat8 pl = *reinterpret_cast<const TFloat8u*>(l + x);
-        const TFloat8 pa = *reinterpret_cast<const TFloat8u*>(a + x);
-        const TFloat8 pb = *reinterpret_cast<const TFloat8u*>(b + x);
+        // Loads and stores at any float-aligned address go through memcpy: clang ignores an
+        // under-aligned vector typedef and emits aligned instructions that fault.
+        TFloat8 pl, pa, pb;
+        std::memcpy(&pl, l + x, sizeof pl);
+        std::memcpy(&pa, a + x, sizeof pa);
+        std::memcpy(&pb, b + x, sizeof pb);
         TFloat8 best = TFloat8{} + INFINITY;
-        TInt8 bestK = *reinterpret_cast<const TInt8u*>(cluster + x);
-        for (size_t i = first; i < count && active[i].X0 < x + 8; ++i) {
-            const TActiveWindow& c = active[i];
+        TInt8 bestK;
+        std::memcpy(&bestK, cluster + x, sizeof bestK);
+        for (size_t i = first; i < count && int32_t(active[i] >> 32) < x + 8; ++i) {
+            const TActiveWindow& c = windows[uint32_t(active[i])];
             const TFloat8 d = ((c.CL * pl + c.CA * pa) + (c.CB * pb + c.CX * xs)) + rowTerms[i];
             const TInt8 closer = (d < best) & (xs >= c.Left) & (xs <= c.Right);
             best = closer ? d : best;
             bestK = closer ? (TInt8{} + c.K) : bestK;
         }
-        *reinterpret_cast<TInt8u*>(cluster + x) = bestK;
+        std::memcpy(cluster + x, &bestK, sizeof bestK);
     }
+}
+
+// A window in the active list: its left column above its centre's index, so that the order of
+// the keys is the order by X0, then centre.
+uint64_t ActiveKey(const TActiveWindow& w)
+{
+    return uint64_t(uint32_t(w.X0)) << 32 | uint32_t(w.K);
 }
 
 // Row pitch of the working planes, in floats: whole cache lines, with room for the assignment's
@@ -383,53 +401,89 @@ void TSegmenter::AssignToGridCells()
 float TSegmenter::Iterate()
 {
     fWindows.resize(fCentres.size());
-    fOrder.resize(fCentres.size());
+    fEntries.resize(fCentres.size());
     for (int32_t k = 0; k < int32_t(fCentres.size()); ++k) {
         const TCentre& c = fCentres[k];
         const int32_t cx = int32_t(c.X + 0.5f), cy = int32_t(c.Y + 0.5f);
-        fWindows[k] = {std::max(0, cx - fReachX), std::min(fWidth - 1, cx + fReachX),
-                       std::max(0, cy - fReachY), std::min(fHeight - 1, cy + fReachY)};
-        fOrder[k] = k;
+        const TBounds w = {std::max(0, cx - fReachX), std::min(fWidth - 1, cx + fReachX),
+                           std::max(0, cy - fReachY), std::min(fHeight - 1, cy + fReachY)};
+        fWindows[k] = w;
+        const float sx = fSpatialWeight * c.X;
+        fEntries[k] = {w.X0, w.X1, w.Y1, k, float(w.X0), float(w.X1), c.Y, -2 * c.L, -2 * c.A,
+                       -2 * c.B, -2 * sx, (c.L * c.L + c.A * c.A) + (c.B * c.B + sx * c.X)};
     }
-    std::sort(fOrder.begin(), fOrder.end(), [&](int32_t p, int32_t q) {
-        return fWindows[p].Y0 != fWindows[q].Y0 ? fWindows[p].Y0 < fWindows[q].Y0 : p < q;
-    });
+    OrderByTopRow();
     fSums.assign(fCentres.size(), TClusterSum{});
     fActive.clear();
+    fFirstEnd = INT32_MAX;
     size_t next = 0;
     for (int32_t y = 0; y < fHeight; ++y) {
         UpdateActive(y, next);
         const size_t base = size_t(y) * fPitch;
-        AssignRow(fL + base, fA + base, fB + base, fCluster + base, fWidth, fActive.data(),
-                  fRowTerms.data(), fActive.size());
+        AssignRow(fL + base, fA + base, fB + base, fCluster + base, fWidth, fEntries.data(),
+                  fActive.data(), fRowTerms.data(), fActive.size());
         SumRow(fCluster + base, fL + base, fA + base, fB + base, fWidth, y, fSums.data());
     }
     return MoveCentres();
 }
 
+// fOrder := the centres by the top row of their window, then by index: a counting sort, linear
+// in the centres and rows however many superpixels are asked for.
+void TSegmenter::OrderByTopRow()
+{
+    fRowStarts.assign(size_t(fHeight) + 1, 0);
+    for (const TBounds& w : fWindows)
+        ++fRowStarts[size_t(w.Y0) + 1];
+    for (int32_t y = 0; y < fHeight; ++y)
+        fRowStarts[size_t(y) + 1] += fRowStarts[size_t(y)];
+    fOrder.resize(fWindows.size());
+    for (int32_t k = 0; k < int32_t(fWindows.size()); ++k)
+        fOrder[size_t(fRowStarts[size_t(fWindows[k].Y0)]++)] = k;
+}
+
 // Keeps fActive to the windows that cover row y, sorted by their left column (then centre), and
-// their row terms in fRowTerms. fOrder[next ..] are the windows not yet entered.
+// their row terms in fRowTerms. fOrder[next ..] are the windows not yet entered. When windows
+// enter or leave, the list is rebuilt in one pass that drops those that ended and merges in those
+// that begin, sorted among themselves. (Inserting each entering window on its own moved the whole
+// list every time, which made many small superpixels quadratic in the image width.)
 void TSegmenter::UpdateActive(int32_t y, size_t& next)
 {
-    std::erase_if(fActive, [y](const TActiveWindow& w) { return w.Y1 < y; });
-    for (; next < fOrder.size() && fWindows[fOrder[next]].Y0 <= y; ++next) {
-        const int32_t k = fOrder[next];
-        const TBounds& w = fWindows[k];
-        const TCentre& c = fCentres[k];
-        const float cx = fSpatialWeight * c.X;
-        const TActiveWindow entry{w.X0, w.X1, w.Y1, k, float(w.X0), float(w.X1), c.Y,
-                                  -2 * c.L, -2 * c.A, -2 * c.B, -2 * cx,
-                                  (c.L * c.L + c.A * c.A) + (c.B * c.B + cx * c.X)};
-        const auto at = std::upper_bound(fActive.begin(), fActive.end(), entry,
-                                         [](const TActiveWindow& p, const TActiveWindow& q) {
-                                             return p.X0 != q.X0 ? p.X0 < q.X0 : p.K < q.K;
-                                         });
-        fActive.insert(at, entry);
+    fEntering.clear();
+    for (; next < fOrder.size() && fWindows[fOrder[next]].Y0 <= y; ++next)
+        fEntering.push_back(ActiveKey(fEntries[fOrder[next]]));
+    if (fEntering.empty() && fFirstEnd >= y) {
+        UpdateRowTerms(y);
+        return;
     }
+    std::sort(fEntering.begin(), fEntering.end());
+    fMerged.clear();
+    fFirstEnd = INT32_MAX;
+    auto keep = [&](uint64_t key) {
+        fMerged.push_back(key);
+        fFirstEnd = std::min(fFirstEnd, fEntries[uint32_t(key)].Y1);
+    };
+    auto entering = fEntering.begin();
+    for (const uint64_t key : fActive) {
+        if (fEntries[uint32_t(key)].Y1 < y)
+            continue;
+        for (; entering != fEntering.end() && *entering < key; ++entering)
+            keep(*entering);
+        keep(key);
+    }
+    for (; entering != fEntering.end(); ++entering)
+        keep(*entering);
+    fActive.swap(fMerged);
+    UpdateRowTerms(y);
+}
+
+// Each active window's part of D^2 that is constant along row y.
+void TSegmenter::UpdateRowTerms(int32_t y)
+{
     fRowTerms.resize(fActive.size());
     for (size_t i = 0; i < fActive.size(); ++i) {
-        const float dy = float(y) - fActive[i].Y;
-        fRowTerms[i] = fActive[i].Constant + fSpatialWeight * (dy * dy);
+        const TActiveWindow& w = fEntries[uint32_t(fActive[i])];
+        const float dy = float(y) - w.Y;
+        fRowTerms[i] = w.Constant + fSpatialWeight * (dy * dy);
     }
 }
 

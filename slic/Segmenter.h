@@ -62,7 +62,9 @@ private:
     void MoveSeedsOffEdges();
     void AssignToGridCells();
     float Iterate();
+    void OrderByTopRow();
     void UpdateActive(int32_t y, size_t& next);
+    void UpdateRowTerms(int32_t y);
     float MoveCentres();
 
     int32_t fWidth = 0, fHeight = 0;
@@ -84,7 +86,12 @@ private:
     std::vector<TCentre> fCentres;
     std::vector<TBounds> fWindows;
     std::vector<int32_t> fOrder;            // centres by the top row of their window
-    std::vector<TActiveWindow> fActive;     // the windows that cover the current row, by X0
+    std::vector<int32_t> fRowStarts;        // scratch for ordering them
+    std::vector<TActiveWindow> fEntries;    // every centre's window and distance coefficients
+    std::vector<uint64_t> fActive;          // the windows that cover the current row, by X0
+    std::vector<uint64_t> fEntering;        // windows whose top row is the current row
+    std::vector<uint64_t> fMerged;          // scratch for merging those into fActive
+    int32_t fFirstEnd = 0;                  // the least bottom row (Y1) in fActive
     std::vector<float> fRowTerms;           // each active window's constant for the current row
     std::vector<TClusterSum> fSums;
     std::vector<TColour> fColours;          // centre colours for the connectivity stage

@@ -190,6 +190,20 @@ TEST_F(ExportTest, CsvQuotesTextKeepsNumbersBareAndReadsBackExactly)
     ExpectSameCells(ReadExportFile(Path("a.csv"), TExportFormat::Csv), expected, true);
 }
 
+// A cell in column 1 of the measurement names' row gave the index -1 into the names.
+TEST_F(ExportTest, MeasurementNameInColumnOneIsRefusedNotReadOutOfBounds)
+{
+    const QByteArray csv = "\"s\"\r\n\"Time\",\"t\",\"t\",\"t\",\"t\",\"t\"\r\n"
+                           "\"x\",,\"Red Area\",\"Green Area\",\"R/G Ratio\",\"Red %\"\r\n0\r\n";
+    WriteContents(Path("four.csv"), csv);
+    try {
+        CheckExportFile(Path("four.csv"));
+        FAIL() << "accepted";
+    } catch (const TOrvixError& e) {
+        EXPECT_NE(std::string(e.what()).find("column 1"), std::string::npos) << e.what();
+    }
+}
+
 class ExportFileTest : public ExportTest, public testing::WithParamInterface<TExportFormat> {
 protected:
     QString File(const QString& base) const

@@ -111,6 +111,23 @@ TEST_F(TTeethBatchTest, FailingPhotographIsRecordedAndTheRestGoOn)
     EXPECT_TRUE(study->GetTooth(0, 3)->Done());
 }
 
+// A black photograph had threshold 0, so every superpixel passed as clean tooth: 100 % area.
+TEST_F(TTeethBatchTest, BlackPhotographMeasuresNoToothAndIsAFailure)
+{
+    Photo("A11000.bmp");
+    Photo("A11001.bmp", 0, true);
+    auto study = Study(1);
+    ASSERT_TRUE(Start(*study, false, false));
+    ASSERT_TRUE(WaitFor([&] { return !Ended.empty(); }));
+    EXPECT_EQ(Ended, std::vector<bool>{false});
+    const auto failures = study->Failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].File, Path("v/A11001.bmp"));
+    EXPECT_EQ(failures[0].Message, "the photograph is black");
+    EXPECT_EQ(study->GetTooth(0, 1)->Area(), 0.0);
+    EXPECT_GT(study->GetTooth(0, 0)->Area(), 10.0);
+}
+
 TEST_F(TTeethBatchTest, MoreWorkersThanPhotographs)
 {
     for (const char* n : {"A11000.bmp", "A12000.bmp", "A13000.bmp"})

@@ -388,3 +388,20 @@ TEST(StreamsTest, ReadErrorsLeaveTheDestinationUnchanged)
     }
     EXPECT_EQ(vec, TIntVector{7});
 }
+
+// Stored means were not checked: 0x7FFFFFFF overflowed the intensity view, and any mean outside a
+// byte gave colours and classes no photograph can have.
+TEST_F(TToothFileTest, StoredMeansOutsideZeroTo255MakeTheFileDamaged)
+{
+    auto t = Saved();
+    const QByteArray good = ReadAll(t->StatFileName());
+    const qsizetype firstRecord = 13 + 8 * 5000 + 12;
+    for (const auto& [field, value] : {std::pair{0, 0x7FFFFFFF}, {4, 256}, {8, -1}}) {
+        QByteArray bad = good;
+        Put<int32_t>(bad, firstRecord + 28 + field, value);
+        WriteAll(t->StatFileName(), bad);
+        EXPECT_FALSE(TTooth(t->fname, 11).Done()) << "offset " << field << " value " << value;
+    }
+    WriteAll(t->StatFileName(), good);
+    EXPECT_TRUE(TTooth(t->fname, 11).Done());
+}

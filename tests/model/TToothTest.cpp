@@ -93,6 +93,53 @@ TEST_F(TToothTest, RleBitmapWithSkippedPixelsDecodesTheSameEveryTime)
     EXPECT_EQ(loaded, im);
 }
 
+namespace {
+
+// An RLE8 bitmap of width x height (negative: top-down) with the given palette and stream.
+QByteArray Rle8Bitmap(int32_t width, int32_t height, const std::vector<uint32_t>& palette,
+                      const std::vector<uint8_t>& stream)
+{
+    QByteArray file(54 + 4 * qsizetype(palette.size()), '\0');
+    auto put32 = [&](int at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = char((v >> (8 * i)) & 255);
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(10, uint32_t(file.size()));
+    put32(14, 40);
+    put32(18, uint32_t(width));
+    put32(22, uint32_t(height));
+    file[26] = 1;
+    file[28] = 8;
+    put32(30, 1);
+    put32(46, uint32_t(palette.size()));
+    for (size_t i = 0; i < palette.size(); ++i)
+        put32(54 + 4 * int(i), palette[i]);
+    file.append(reinterpret_cast<const char*>(stream.data()), qsizetype(stream.size()));
+    return file;
+}
+
+} // namespace
+
+// The column used to count on past the width with every run and delta; enough of them overflowed
+// it, and a negative column wrote before the image buffer. A small stream shows the bound: runs
+// past the width draw nothing more, and a delta that leaves the image ends the stream.
+TEST(BitmapLoaderTest, RleColumnWalkingPastTheWidthStaysInsideTheImage)
+{
+    std::vector<uint8_t> stream = {16, 1};    // row 0 full
+    for (int i = 0; i < 1000; ++i)            // 255 000 columns more, all past the width
+        stream.insert(stream.end(), {255, 2});
+    stream.insert(stream.end(), {0, 2, 255, 0}); // a delta far to the right: leaves the image
+    stream.insert(stream.end(), {0, 0, 4, 2});   // what a damaged stream says next is ignored
+    const QImage im = DecodeRleBitmap(Rle8Bitmap(16, -2, {0, 0x00FF00, 0xFF0000}, stream));
+    ASSERT_FALSE(im.isNull());
+    for (int x = 0; x < 16; ++x) {
+        EXPECT_EQ(im.pixel(x, 0) & 0xFFFFFF, 0x00FF00u) << x;
+        EXPECT_EQ(im.pixel(x, 1) & 0xFFFFFF, 0u) << x;
+    }
+}
+
 TEST(MarkContoursTest, BoundariesComeOutOnePixelWide)
 {
     // Vertical boundary in 4 x 3: column 1 painted in every row, column 2 never.
@@ -381,4 +428,14 @@ TEST_F(TToothTest, DoSuperpixelSegmentsClassifiesMeasuresAndSaves)
     TTooth back(t.fname, 11);
     EXPECT_EQ(back.labels, t.labels) << "result file written";
     EXPECT_EQ(back.RArea, t.RArea);
+}
+
+// K went to the library unbounded: ten million superpixels asked of a 400 x 300 photograph gave
+// one per pixel, and on a camera photograph minutes of work and a table of millions.
+TEST_F(TToothTest, SuperpixelNumberIsBoundedWhereItEnters)
+{
+    TTooth t(WriteBitmap("A11000.bmp", 400, 300, TIntVector(400 * 300, 0x20E040)), 11);
+    EXPECT_EQ(t.DoSuperpixel(10'000'000, 20, 0.5, 0), 1.0);
+    EXPECT_EQ(t.SPnumber, MaxSuperpixels);
+    EXPECT_LE(t.numlabels, MaxSuperpixels * 21 / 20);
 }
