@@ -73,9 +73,8 @@ private:
         int32_t k = 0;
         for (; k + 4 <= n; k += 4) {
             // Offsets from the quad's own start keep the single-precision products small.
-            const __m128 ks = lanes;
-            const __m128 px = _mm_add_ps(_mm_set1_ps(float(x0 + k * dx)), _mm_mul_ps(ks, stepX));
-            const __m128 py = _mm_add_ps(_mm_set1_ps(float(y0 + k * dy)), _mm_mul_ps(ks, stepY));
+            const __m128 px = _mm_add_ps(_mm_set1_ps(float(x0 + k * dx)), _mm_mul_ps(lanes, stepX));
+            const __m128 py = _mm_add_ps(_mm_set1_ps(float(y0 + k * dy)), _mm_mul_ps(lanes, stepY));
             const __m128 inside = _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(px, zero), _mm_cmplt_ps(px, maxX)),
                                              _mm_and_ps(_mm_cmpge_ps(py, zero), _mm_cmplt_ps(py, maxY)));
             if (_mm_movemask_ps(inside) == 0) {
@@ -87,13 +86,16 @@ private:
             const __m128 fx = _mm_cvtepi32_ps(_mm_cvttps_epi32(cx)), fy = _mm_cvtepi32_ps(_mm_cvttps_epi32(cy));
             const __m128 ax = _mm_sub_ps(cx, fx), ay = _mm_sub_ps(cy, fy);
             // Exact in single precision: the plane has far fewer than 2^24 pixels.
-            _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(fy, stride), fx)));
+            const __m128i at = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(fy, stride), fx));
+            _mm_store_si128(reinterpret_cast<__m128i*>(index), at);
             const float* p0 = pixels + index[0];
             const float* p1 = pixels + index[1];
             const float* p2 = pixels + index[2];
             const float* p3 = pixels + index[3];
-            const __m128 a = _mm_setr_ps(p0[0], p1[0], p2[0], p3[0]), b = _mm_setr_ps(p0[1], p1[1], p2[1], p3[1]);
-            const __m128 c = _mm_setr_ps(p0[s], p1[s], p2[s], p3[s]), d = _mm_setr_ps(p0[s + 1], p1[s + 1], p2[s + 1], p3[s + 1]);
+            const __m128 a = _mm_setr_ps(p0[0], p1[0], p2[0], p3[0]);
+            const __m128 b = _mm_setr_ps(p0[1], p1[1], p2[1], p3[1]);
+            const __m128 c = _mm_setr_ps(p0[s], p1[s], p2[s], p3[s]);
+            const __m128 d = _mm_setr_ps(p0[s + 1], p1[s + 1], p2[s + 1], p3[s + 1]);
             const __m128 top = _mm_add_ps(a, _mm_mul_ps(ax, _mm_sub_ps(b, a)));
             const __m128 bottom = _mm_add_ps(c, _mm_mul_ps(ax, _mm_sub_ps(d, c)));
             const __m128 value = _mm_add_ps(top, _mm_mul_ps(ay, _mm_sub_ps(bottom, top)));
@@ -223,8 +225,8 @@ TStartGrid::TStartGrid(const TIntImage& etalon, const TBilinearPlane& suspect, c
     fRenderRect = {fFit.Left - fReachX, fFit.Top - fReachY, fFit.Right + fReachX, fFit.Bottom + fReachY};
     fRender.resize(size_t(fRenderRect.Width()) * size_t(fRenderRect.Height()));
 
-    SplitParities(etalon.img.data() + fFit.Left + size_t(fFit.Top) * etalon.Width(), fFit.Width(), fFit.Height(), size_t(etalon.Width()),
-                  fEtalon);
+    SplitParities(etalon.img.data() + fFit.Left + size_t(fFit.Top) * etalon.Width(), fFit.Width(), fFit.Height(),
+                  size_t(etalon.Width()), fEtalon);
     for (int32_t q = 0; q < 4; ++q)
         for (int16_t e : fEtalon[q].Pixels)
             fEtalonSquares[q] += double(e) * e;

@@ -56,7 +56,8 @@ bool ReadOptions(const QCommandLineParser& parser, TDemoOptions& o)
                     ReadInt(parser, "width", 64, 16384, o.Width) && ReadInt(parser, "height", 64, 16384, o.Height) &&
                     ReadInt(parser, "seed", 0, 0x7fffffff, seed) && ReadReal(parser, "noise", 0, 100, o.Noise) &&
                     ReadReal(parser, "max-angle", 0, 90, o.MaxAngle) &&
-                    ReadReal(parser, "max-shift", 0, 40, o.MaxShift) && ReadReal(parser, "max-scale", 0, 30, o.MaxScale);
+                    ReadReal(parser, "max-shift", 0, 40, o.MaxShift) &&
+                    ReadReal(parser, "max-scale", 0, 30, o.MaxScale);
     o.Seed = uint32_t(seed);
     return ok;
 }

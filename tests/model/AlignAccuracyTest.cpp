@@ -97,7 +97,8 @@ TEST(AlignAccuracyTest, NoisyLargeAndTurnedPhotographs)
                 const TSuperpose fit(t.Reference, t.Later[k], pars, false, {});
                 const TTransPars& truth = t.Truth[k];
                 const double angle = std::abs(pars.fAngle - truth.fAngle);
-                const double shift = std::hypot(pars.Shiftx - truth.Shiftx, pars.Shifty - truth.Shifty) / ReducedPixel(o);
+                const double shift =
+                    std::hypot(pars.Shiftx - truth.Shiftx, pars.Shifty - truth.Shifty) / ReducedPixel(o);
                 const bool ok = angle <= 0.5 && shift <= 1;
                 ++pairs;
                 good += ok;
