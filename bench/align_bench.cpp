@@ -1,5 +1,5 @@
-// One alignment of a 1024 x 768 photograph onto its reference: reduction, grid of starts and the
-// simplex search, as the batch runs it for every later photograph of a tooth.
+// One alignment of a 1024 x 768 or 4000 x 3000 photograph onto its reference: reduction, grid of
+// starts and the simplex search, as the batch runs it for every later photograph of a tooth.
 #include "TSuperpose.h"
 #include "ToothScene.h"
 
@@ -18,10 +18,19 @@ constexpr TDisplacement Displacements[] = {
     {2, 15, 95, 1.12},
 };
 
+struct TSize {
+    int32_t Width, Height;
+};
+constexpr TSize Sizes[] = {{1024, 768}, {4000, 3000}};
+
+// Arguments: size, displacement. Shifts are given for 1024 pixels of width and grow with it.
 void BM_AlignPair(benchmark::State& state)
 {
-    const TDisplacement& d = Displacements[state.range(0)];
-    const TToothScene scene(1024, 768, 5);
+    const TSize& size = Sizes[state.range(0)];
+    TDisplacement d = Displacements[state.range(1)];
+    d.Shiftx *= size.Width / 1024.0;
+    d.Shifty *= size.Width / 1024.0;
+    const TToothScene scene(size.Width, size.Height, 5);
     const TIntImage reference = scene.Render();
     TTransPars truth;
     truth.Init(d.Angle, d.Shiftx, d.Shifty, 1, 1, 1);
@@ -40,7 +49,11 @@ void BM_AlignPair(benchmark::State& state)
     state.counters["angle_error"] = std::abs(pars.fAngle - truth.fAngle);
     state.counters["shift_error_px"] = std::hypot(pars.Shiftx - truth.Shiftx, pars.Shifty - truth.Shifty);
 }
-BENCHMARK(BM_AlignPair)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_AlignPair)
+    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 

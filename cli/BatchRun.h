@@ -5,12 +5,6 @@
 
 class TTooth;
 
-// Photographs whose alignment quality is below this are named as doubtful after the run. On the
-// demo study every fit scores 0.991 or more, although plaque grows and the lighting changes
-// between time points; the same fits moved by 10 pixels (1.6% of the width) score about 0.93,
-// turned by 3 degrees about 0.965, and unaligned photographs 0.66 to 0.86.
-inline constexpr double DoubtfulAlignQuality = 0.95;
-
 // Runs the command of Options and returns the exit status (0, 1, 2 or 130, see UsageText).
 // Needs a QCoreApplication on this thread: the end of the run arrives through its event loop.
 // Installs handlers for SIGINT and SIGTERM that ask the run to stop.

@@ -6,15 +6,133 @@
 #include <array>
 #include <limits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+// A grey image sampled bilinearly through a transform. The pixels are kept as reals inside a
+// border of one zero pixel, so that the four neighbours of any position less than a pixel outside
+// the image are read without a test; the image fades to 0 over that pixel, and positions further
+// out are 0, as Transform leaves them.
+class TBilinearPlane {
+public:
+    explicit TBilinearPlane(const TIntImage& grey)
+        : fWidth(grey.Width()), fHeight(grey.Height()), fStride(size_t(grey.Width()) + 2), fOx(grey.OriginX()),
+          fOy(grey.OriginY()), fPixels(fStride * (size_t(grey.Height()) + 2), 0.0f)
+    {
+        for (int32_t y = 0; y < fHeight; ++y)
+            for (int32_t x = 0; x < fWidth; ++x)
+                fPixels[size_t(x + 1) + size_t(y + 1) * fStride] = float(grey.Pixels(x, y));
+    }
+
+    // dst[0 .. right - left) := output pixels left .. right - 1 of row y of Transform through
+    // pars, interpolated instead of rounded to the nearest pixel.
+    void Row(const TTransPars& pars, int32_t y, int32_t left, int32_t right, float* dst) const
+    {
+        // The source position is linear along the row: the same formula as Transform, stepped,
+        // and moved by one pixel into the bordered plane.
+        const double v = (fOy - y) * pars.Scaley + pars.Shifty;
+        const double u0 = (left - fOx) * pars.Scalex + pars.Shiftx;
+        const double x0 = u0 * pars.cosa + v * pars.sina + fOx + 1, y0 = fOy - (v * pars.cosa - u0 * pars.sina) + 1;
+        const double dx = pars.Scalex * pars.cosa, dy = pars.Scalex * pars.sina;
+        const int32_t n = right - left;
+        int32_t k = 0;
+#ifdef __SSE2__
+        k = Quads(x0, y0, dx, dy, n, dst);
+#endif
+        for (; k < n; ++k)
+            dst[k] = Sample(x0 + k * dx, y0 + k * dy);
+    }
+
+private:
+    // The plane at (px, py) of the bordered plane.
+    float Sample(double px, double py) const
+    {
+        if (!(px >= 0 && px < fWidth + 1 && py >= 0 && py < fHeight + 1))
+            return 0;
+        const int32_t ix = int32_t(px), iy = int32_t(py);
+        const float ax = float(px - ix), ay = float(py - iy);
+        const float* p = fPixels.data() + size_t(ix) + size_t(iy) * fStride;
+        const float top = p[0] + ax * (p[1] - p[0]);
+        const float bottom = p[fStride] + ax * (p[fStride + 1] - p[fStride]);
+        return top + ay * (bottom - top);
+    }
+
+#ifdef __SSE2__
+    // Four pixels at a time. Positions stay in double precision: rounded to single precision
+    // (3e-5 pixel) they make the cost jitter by more than the search's tolerance, and the search
+    // then needs a third more evaluations. Only the sixteen reads are scalar. Returns the first
+    // pixel left over.
+    int32_t Quads(double x0, double y0, double dx, double dy, int32_t n, float* dst) const
+    {
+        const __m128 zero = _mm_setzero_ps(), maxX = _mm_set1_ps(float(fWidth + 1)),
+                     maxY = _mm_set1_ps(float(fHeight + 1)), stride = _mm_set1_ps(float(fStride));
+        const __m128d stepX = _mm_set1_pd(dx), stepY = _mm_set1_pd(dy);
+        const __m128d lanes01 = _mm_setr_pd(0, 1), lanes23 = _mm_setr_pd(2, 3);
+        const float* pixels = fPixels.data();
+        const size_t s = fStride;
+        alignas(16) int32_t index[4];
+        int32_t k = 0;
+        for (; k + 4 <= n; k += 4) {
+            const __m128d bx = _mm_set1_pd(x0 + k * dx), by = _mm_set1_pd(y0 + k * dy);
+            const __m128d x01 = _mm_add_pd(bx, _mm_mul_pd(lanes01, stepX));
+            const __m128d x23 = _mm_add_pd(bx, _mm_mul_pd(lanes23, stepX));
+            const __m128d y01 = _mm_add_pd(by, _mm_mul_pd(lanes01, stepY));
+            const __m128d y23 = _mm_add_pd(by, _mm_mul_pd(lanes23, stepY));
+            // The bounds test in single precision: a lane it rounds onto the far edge reads 0
+            // there anyway.
+            const __m128 px = _mm_movelh_ps(_mm_cvtpd_ps(x01), _mm_cvtpd_ps(x23));
+            const __m128 py = _mm_movelh_ps(_mm_cvtpd_ps(y01), _mm_cvtpd_ps(y23));
+            const __m128 inside = _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(px, zero), _mm_cmplt_ps(px, maxX)),
+                                             _mm_and_ps(_mm_cmpge_ps(py, zero), _mm_cmplt_ps(py, maxY)));
+            if (_mm_movemask_ps(inside) == 0) {
+                _mm_storeu_ps(dst + k, zero);
+                continue;
+            }
+            const __m128i ix01 = _mm_cvttpd_epi32(x01), ix23 = _mm_cvttpd_epi32(x23);
+            const __m128i iy01 = _mm_cvttpd_epi32(y01), iy23 = _mm_cvttpd_epi32(y23);
+            const __m128 ax = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(x01, _mm_cvtepi32_pd(ix01))),
+                                            _mm_cvtpd_ps(_mm_sub_pd(x23, _mm_cvtepi32_pd(ix23))));
+            const __m128 ay = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(y01, _mm_cvtepi32_pd(iy01))),
+                                            _mm_cvtpd_ps(_mm_sub_pd(y23, _mm_cvtepi32_pd(iy23))));
+            // Lanes outside read pixel 0 and are cleared at the end. The index is exact in single
+            // precision: the plane has far fewer than 2^24 pixels.
+            const __m128 fx = _mm_and_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi64(ix01, ix23)), inside);
+            const __m128 fy = _mm_and_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi64(iy01, iy23)), inside);
+            const __m128i at = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(fy, stride), fx));
+            _mm_store_si128(reinterpret_cast<__m128i*>(index), at);
+            const float* p0 = pixels + index[0];
+            const float* p1 = pixels + index[1];
+            const float* p2 = pixels + index[2];
+            const float* p3 = pixels + index[3];
+            const __m128 a = _mm_setr_ps(p0[0], p1[0], p2[0], p3[0]);
+            const __m128 b = _mm_setr_ps(p0[1], p1[1], p2[1], p3[1]);
+            const __m128 c = _mm_setr_ps(p0[s], p1[s], p2[s], p3[s]);
+            const __m128 d = _mm_setr_ps(p0[s + 1], p1[s + 1], p2[s + 1], p3[s + 1]);
+            const __m128 top = _mm_add_ps(a, _mm_mul_ps(ax, _mm_sub_ps(b, a)));
+            const __m128 bottom = _mm_add_ps(c, _mm_mul_ps(ax, _mm_sub_ps(d, c)));
+            const __m128 value = _mm_add_ps(top, _mm_mul_ps(ay, _mm_sub_ps(bottom, top)));
+            _mm_storeu_ps(dst + k, _mm_and_ps(value, inside));
+        }
+        return k;
+    }
+#endif
+
+    int32_t fWidth, fHeight;
+    size_t fStride;
+    double fOx, fOy;
+    std::vector<float> fPixels;
+};
+
 namespace {
 
 constexpr int32_t ReducedWidth = 256;
 
 // Starts scored before the search, as offsets from the start transform; each stage is centred on
-// the best start so far. The coarse grid samples every second pixel: angles -18..18 degrees in
-// steps of 3, shifts over 3/16 of each side of the reduced plane in steps of 4 pixels. Its best
-// start is often a cell off (its cost is noisy) and the search does not recover from a start 3
-// degrees away, so finer grids follow.
+// the best start so far. The coarse grid samples every second pixel: angles -30..30 degrees in
+// steps of 3 (photographs are often held at more than 18 degrees), shifts over 3/16 of each side
+// of the reduced plane in steps of 4 pixels. Its best start is often a cell off (its cost is
+// noisy) and the search does not recover from a start 3 degrees away, so finer grids follow.
 struct TGridStage {
     double AngleStep;
     int32_t AngleSteps; // angles: centre +- AngleSteps x AngleStep
@@ -23,7 +141,7 @@ struct TGridStage {
     bool Dense;         // every pixel rather than every second one
 };
 constexpr TGridStage GridStages[] = {
-    {3, 6, 4, 0, false},
+    {3, 10, 4, 0, false},
     {0.5, 6, 1, 4, false},
     {0.25, 1, 1, 1, true},
 };
@@ -52,14 +170,14 @@ struct TParityPlane {
 // Scores starts with the fit's cost.
 //
 // A shift of the parameters by (dx * Scalex, dy * Scaley) moves the transformed image by exactly
-// (dx, dy) output pixels, so each angle needs one rendering of Suspect over FitRect grown by the
-// largest shift; every shift is then a window into it. Etalon and rendering are split into their
+// (dx, dy) output pixels, so each angle needs one (bilinear) rendering of Suspect over FitRect
+// grown by the largest shift; every shift is then a window into it, rounded to grey levels. Etalon and rendering are split into their
 // four pixel parities, so that every second pixel of any window is a block of contiguous rows of
 // one plane. The cost sum (E - g S)^2 = sum E^2 - 2 g sum E S + g^2 sum S^2 then takes two
 // integer dot products per parity plane.
 class TStartGrid {
 public:
-    TStartGrid(const TIntImage& etalon, const TIntImage& suspect, const TRect& fitRect);
+    TStartGrid(const TIntImage& etalon, const TBilinearPlane& suspect, const TRect& fitRect);
     // The best start around base for the given gain among the offsets accept lets through: the
     // zero offset (base itself) unless another is strictly better.
     TGridOffset Best(const TTransPars& base, double gain, const TOffsetFilter& accept);
@@ -69,18 +187,27 @@ private:
     void Render(const TTransPars& pars);
     double WindowCost(int32_t dx, int32_t dy, double gain, bool dense) const;
 
+    const TBilinearPlane& fSuspect;
     TRect fFit;
     int32_t fCoarseX, fCoarseY; // shift reach of the coarse grid
     int32_t fReachX, fReachY;   // largest shift any stage can reach
-    TIntImage fPadded;          // suspect in a zero border: the identity copy never leaves it
-    TRect fRenderRect;          // fFit grown by the reach, in fPadded's coordinates
-    TIntVector fRender;
+    TRect fRenderRect;          // fFit grown by the reach
+    std::vector<float> fRender;
     TParityPlane fPlanes[4]; // of the rendering; plane px + 2 py
     TParityPlane fEtalon[4]; // of the etalon over fFit
     double fEtalonSquares[4] = {};
     TGridOffset fBest;
     double fBestCost = 0, fZeroCost = 0;
 };
+
+inline int16_t Level(int32_t v)
+{
+    return int16_t(v);
+}
+inline int16_t Level(float v)
+{
+    return int16_t(v + 0.5f); // never negative
+}
 
 // Splits the w x h pixels at pixels (row stride stride) into their four parity planes.
 template <typename TPixel>
@@ -95,31 +222,24 @@ void SplitParities(const TPixel* pixels, int32_t w, int32_t h, size_t stride, TP
             const TPixel* row = pixels + size_t(2 * j + (q >> 1)) * stride + (q & 1);
             int16_t* out = p.Pixels.data() + size_t(j) * p.Width;
             for (int32_t i = 0; i < p.Width; ++i)
-                out[i] = int16_t(row[2 * i]);
+                out[i] = Level(row[2 * i]);
         }
     }
 }
 
-TStartGrid::TStartGrid(const TIntImage& etalon, const TIntImage& suspect, const TRect& fitRect)
-    : fFit(fitRect), fCoarseX(CoarseReach(suspect.Width())), fCoarseY(CoarseReach(suspect.Height())),
+TStartGrid::TStartGrid(const TIntImage& etalon, const TBilinearPlane& suspect, const TRect& fitRect)
+    : fSuspect(suspect), fFit(fitRect), fCoarseX(CoarseReach(etalon.Width())), fCoarseY(CoarseReach(etalon.Height())),
       fReachX(fCoarseX), fReachY(fCoarseY)
 {
     for (const TGridStage& stage : GridStages) {
         fReachX += stage.ShiftSteps * stage.ShiftStep;
         fReachY += stage.ShiftSteps * stage.ShiftStep;
     }
-    // A symmetric border keeps the origin at the same place relative to the pixels.
-    const int32_t margin = std::max(fReachX, fReachY);
-    fPadded.SetSize(suspect.Width() + 2 * margin, suspect.Height() + 2 * margin);
-    for (int32_t y = 0; y < suspect.Height(); ++y)
-        std::copy_n(suspect.img.data() + size_t(y) * suspect.Width(), suspect.Width(),
-                    &fPadded.Pixels(margin, y + margin));
-    fRenderRect = {fFit.Left - fReachX + margin, fFit.Top - fReachY + margin, fFit.Right + fReachX + margin,
-                   fFit.Bottom + fReachY + margin};
+    fRenderRect = {fFit.Left - fReachX, fFit.Top - fReachY, fFit.Right + fReachX, fFit.Bottom + fReachY};
     fRender.resize(size_t(fRenderRect.Width()) * size_t(fRenderRect.Height()));
 
-    SplitParities(etalon.img.data() + fFit.Left + size_t(fFit.Top) * etalon.Width(), fFit.Width(), fFit.Height(), size_t(etalon.Width()),
-                  fEtalon);
+    SplitParities(etalon.img.data() + fFit.Left + size_t(fFit.Top) * etalon.Width(), fFit.Width(), fFit.Height(),
+                  size_t(etalon.Width()), fEtalon);
     for (int32_t q = 0; q < 4; ++q)
         for (int16_t e : fEtalon[q].Pixels)
             fEtalonSquares[q] += double(e) * e;
@@ -127,9 +247,10 @@ TStartGrid::TStartGrid(const TIntImage& etalon, const TIntImage& suspect, const 
 
 void TStartGrid::Render(const TTransPars& pars)
 {
-    fPadded.Transform(pars, fRender, fRenderRect);
-    SplitParities(fRender.data(), fRenderRect.Width(), fRenderRect.Height(), size_t(fRenderRect.Width()),
-                  fPlanes);
+    const int32_t w = fRenderRect.Width();
+    for (int32_t y = fRenderRect.Top; y < fRenderRect.Bottom; ++y)
+        fSuspect.Row(pars, y, fRenderRect.Left, fRenderRect.Right, fRender.data() + size_t(y - fRenderRect.Top) * w);
+    SplitParities(fRender.data(), w, fRenderRect.Height(), size_t(w), fPlanes);
 }
 
 double TStartGrid::WindowCost(int32_t dx, int32_t dy, double gain, bool dense) const
@@ -209,10 +330,81 @@ TRect CentralRect(const TRect& R)
     return {R.Left + mx, R.Top + my, R.Right - mx, R.Bottom - my};
 }
 
+namespace {
+
+// The photograph pixels that one reduced pixel covers along one axis, and the share of each.
+struct TCover {
+    int32_t First = 0;
+    std::vector<float> Weights; // of pixels First, First + 1, ...; they sum to 1
+};
+
+// Reduced pixel c is centred where nearest-neighbour sampling took its pixel, at c x factor, so the
+// reduced plane keeps its geometry (and a transform its meaning); it covers factor pixels there,
+// clipped to the photograph. Pixel i covers [i - 0.5, i + 0.5).
+std::vector<TCover> Covers(int32_t length, int32_t reduced, double factor)
+{
+    std::vector<TCover> covers(size_t(std::max(reduced, 0)));
+    for (int32_t c = 0; c < reduced; ++c) {
+        const double a = std::max(c * factor - factor / 2, -0.5);
+        const double b = std::min(c * factor + factor / 2, length - 0.5);
+        TCover& cover = covers[size_t(c)];
+        cover.First = std::clamp(int32_t(std::floor(a + 0.5)), 0, length - 1);
+        const int32_t last = std::clamp(int32_t(std::ceil(b - 0.5)), cover.First, length - 1);
+        double total = 0;
+        for (int32_t i = cover.First; i <= last; ++i) {
+            const double w = std::max(0.0, std::min(b, i + 0.5) - std::max(a, i - 0.5));
+            cover.Weights.push_back(float(w));
+            total += w;
+        }
+        if (total <= 0) { // a factor of 0 (one-pixel axis) covers nothing: take the nearest pixel
+            cover.First = std::clamp(RoundEven(c * factor), 0, length - 1);
+            cover.Weights = {1.0f};
+            continue;
+        }
+        for (float& w : cover.Weights)
+            w = float(w / total);
+    }
+    return covers;
+}
+
+inline float Grey(int32_t p)
+{
+    return float(std::max({(p >> 16) & 255, (p >> 8) & 255, p & 255}));
+}
+
+} // namespace
+
 TIntImage ReduceToGrey(const TIntImage& image, const TRect& R, double& Scale)
 {
-    TIntImage reduced = image.FitToRect(R, Scale);
-    reduced.ConvertToIntensity();
+    const int32_t rw = R.Width(), rh = R.Height();
+    const double fx = rw > 1 ? double(image.Width() - 1) / (rw - 1) : 0.0;
+    const double fy = rh > 1 ? double(image.Height() - 1) / (rh - 1) : 0.0;
+    Scale = std::min(fx, fy);
+    TIntImage reduced;
+    reduced.SetSize(rw, rh);
+    if (rw <= 0 || rh <= 0)
+        return reduced;
+    const std::vector<TCover> cols = Covers(image.Width(), rw, Scale), rows = Covers(image.Height(), rh, Scale);
+    const int32_t x0 = cols.front().First, x1 = cols.back().First + int32_t(cols.back().Weights.size());
+    std::vector<float> sums(size_t(x1 - x0));
+    for (int32_t r = 0; r < rh; ++r) {
+        // Down the rows first, along the whole row (vectorises), then across the columns.
+        std::fill(sums.begin(), sums.end(), 0.0f);
+        const TCover& rc = rows[size_t(r)];
+        for (size_t k = 0; k < rc.Weights.size(); ++k) {
+            const int32_t* src = image.img.data() + size_t(rc.First + int32_t(k)) * image.Width() + x0;
+            const float w = rc.Weights[k];
+            for (int32_t x = 0; x < x1 - x0; ++x)
+                sums[size_t(x)] += w * Grey(src[x]);
+        }
+        for (int32_t c = 0; c < rw; ++c) {
+            const TCover& cc = cols[size_t(c)];
+            float v = 0;
+            for (size_t k = 0; k < cc.Weights.size(); ++k)
+                v += cc.Weights[k] * sums[size_t(cc.First - x0) + k];
+            reduced.Pixels(c, r) = std::clamp(RoundEven(v), 0, 255);
+        }
+    }
     return reduced;
 }
 
@@ -228,16 +420,33 @@ void CheckSizes(const TIntImage& reference, const TIntImage& image)
 
 } // namespace
 
+namespace {
+
+// Sobel gradient magnitude at (x, y); the image's edge pixels repeat beyond it.
+double SobelMagnitude(const TIntImage& im, int32_t x, int32_t y)
+{
+    const int32_t xm = std::max(x - 1, 0), xp = std::min(x + 1, im.Width() - 1);
+    const int32_t ym = std::max(y - 1, 0), yp = std::min(y + 1, im.Height() - 1);
+    const auto p = [&](int32_t px, int32_t py) { return double(im.Pixels(px, py)); };
+    const double gx = (p(xp, ym) + 2 * p(xp, y) + p(xp, yp)) - (p(xm, ym) + 2 * p(xm, y) + p(xm, yp));
+    const double gy = (p(xm, yp) + 2 * p(x, yp) + p(xp, yp)) - (p(xm, ym) + 2 * p(x, ym) + p(xp, ym));
+    return std::sqrt(gx * gx + gy * gy);
+}
+
+} // namespace
+
 double AlignmentCorrelation(const TIntImage& reference, const TIntImage& image)
 {
     CheckSizes(reference, image);
     const TRect R = ReducedRect(reference), F = CentralRect(R);
     double s = 0;
     const TIntImage a = ReduceToGrey(reference, R, s), b = ReduceToGrey(image, R, s);
+    // Edges, not brightness: the lighting and the plaque change between examinations, and camera
+    // noise lowers a brightness correlation about as much as a misalignment does.
     double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
     for (int32_t y = F.Top; y < F.Bottom; ++y)
         for (int32_t x = F.Left; x < F.Right; ++x) {
-            const double p = a.Pixels(x, y), q = b.Pixels(x, y);
+            const double p = SobelMagnitude(a, x, y), q = SobelMagnitude(b, x, y);
             sa += p;
             sb += q;
             saa += p * p;
@@ -262,9 +471,12 @@ TSuperpose::TSuperpose(const TIntImage& aEtalon, const TIntImage& aSuspect, TTra
     Etalon = ReduceToGrey(aEtalon, R, ignored);
     Suspect = ReduceToGrey(aSuspect, R, s);
     buf.SetSize(FitRect.Width(), FitRect.Height());
+    fEtalonFit.reserve(size_t(FitRect.Width()) * size_t(FitRect.Height()));
     for (int32_t y = FitRect.Top; y < FitRect.Bottom; ++y)
-        for (int32_t x = FitRect.Left; x < FitRect.Right; ++x)
+        for (int32_t x = FitRect.Left; x < FitRect.Right; ++x) {
+            fEtalonFit.push_back(float(Etalon.Pixels(x, y)));
             fEtalonSquares += double(Etalon.Pixels(x, y)) * Etalon.Pixels(x, y);
+        }
 
     U = GetPars(s);
     const double suspectSum = CentralSum(Suspect);
@@ -276,8 +488,10 @@ TSuperpose::TSuperpose(const TIntImage& aEtalon, const TIntImage& aSuspect, TTra
     B = {180, ReducedWidth / 2.0, halfHeight, 50, 50, 10};
     W = {true, true, true, Deform, Deform, true};
 
-    ChooseStart();
-    SimplexMinimize(-1, 1000, U, [this](const TVector& X) { return Cost(X); }, 1.0, 0.005, A, B, W);
+    const TBilinearPlane source(Suspect);
+    ChooseStart(source);
+    fRow.resize(size_t(FitRect.Width()));
+    SimplexMinimize(-1, 1000, U, [&](const TVector& X) { return Cost(X, source); }, 1.0, 0.005, A, B, W);
     U[1] *= s;
     U[2] *= s;
     const double scalex = pars.Scalex, scaley = pars.Scaley;
@@ -316,31 +530,54 @@ double TSuperpose::CentralSum(const TIntImage& im)
     return sum;
 }
 
-double TSuperpose::Cost(const TVector& X)
+namespace {
+
+// sum a[i] b[i] over n values, in double precision (the cost subtracts sums of this size).
+double Dot(const float* a, const float* b, int32_t n)
+{
+    int32_t i = 0;
+    double sum = 0;
+#ifdef __SSE2__
+    __m128d low = _mm_setzero_pd(), high = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(a + i), y = _mm_loadu_ps(b + i);
+        low = _mm_add_pd(low, _mm_mul_pd(_mm_cvtps_pd(x), _mm_cvtps_pd(y)));
+        high = _mm_add_pd(high, _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), _mm_cvtps_pd(_mm_movehl_ps(y, y))));
+    }
+    alignas(16) double lanes[2];
+    _mm_store_pd(lanes, _mm_add_pd(low, high));
+    sum = lanes[0] + lanes[1];
+#endif
+    for (; i < n; ++i)
+        sum += double(a[i]) * b[i];
+    return sum;
+}
+
+} // namespace
+
+double TSuperpose::Cost(const TVector& X, const TBilinearPlane& source)
 {
     SetPars(X, 1);
-    Suspect.Transform(*ppars, buf.img, FitRect);
-    // sum (E - g B)^2 expanded: the two sums are exact integers and vectorise; sum E^2 is fixed.
+    // sum (E - g B)^2 expanded: sum E^2 is fixed. Bilinear sampling makes the cost continuous in
+    // the parameters; with nearest pixels it is a staircase and the simplex stops on a step.
     const int32_t fw = FitRect.Width();
-    int64_t products = 0, squares = 0;
+    double products = 0, squares = 0;
     for (int32_t y = FitRect.Top; y < FitRect.Bottom; ++y) {
-        const int32_t* e = &Etalon.Pixels(FitRect.Left, y);
-        const int32_t* b = buf.img.data() + size_t(y - FitRect.Top) * fw;
-        int32_t rowProducts = 0, rowSquares = 0; // grey levels: at most 255^2 x 192
-        for (int32_t x = 0; x < fw; ++x) {
-            rowProducts += e[x] * b[x];
-            rowSquares += b[x] * b[x];
-        }
-        products += rowProducts;
-        squares += rowSquares;
+        source.Row(*ppars, y, FitRect.Left, FitRect.Right, fRow.data());
+        const float* e = fEtalonFit.data() + size_t(y - FitRect.Top) * fw;
+        products += Dot(e, fRow.data(), fw);
+        squares += Dot(fRow.data(), fRow.data(), fw);
+        if (onShow)
+            for (int32_t x = 0; x < fw; ++x)
+                buf.Pixels(x, y - FitRect.Top) = RoundEven(fRow[size_t(x)]);
     }
     const double gain = X[6];
     if (onShow)
         onShow(Etalon, buf);
-    return fEtalonSquares - 2 * gain * double(products) + gain * gain * double(squares);
+    return fEtalonSquares - 2 * gain * products + gain * gain * squares;
 }
 
-void TSuperpose::ChooseStart()
+void TSuperpose::ChooseStart(const TBilinearPlane& source)
 {
     TTransPars base;
     base.Init(U[0], U[1], U[2], U[3] / 100 + 1, U[4] / 100 + 1, U[5]);
@@ -354,7 +591,7 @@ void TSuperpose::ChooseStart()
                 return false;
         return true;
     };
-    TStartGrid grid(Etalon, Suspect, FitRect);
+    TStartGrid grid(Etalon, source, FitRect);
     const std::array<double, 3> start = startOf(grid.Best(base, U[5], inBounds));
     std::copy(start.begin(), start.end(), U.begin());
 }

@@ -15,23 +15,36 @@ TRect ReducedRect(const TIntImage& reference);
 // The central part of R the fit compares: R less an eighth of its width and height on each side.
 // (0, 0, 256, 171) gives (32, 21, 224, 150).
 TRect CentralRect(const TRect& R);
-// image reduced to R by nearest neighbour (its top-left part when its proportions differ) and made
-// grey (largest colour byte); Scale receives the photograph pixels per reduced pixel.
+// image reduced to R (its top-left part when its proportions differ) and made grey: reduced pixel
+// (c, r) is the mean grey level (largest colour byte) of the photograph pixels within Scale / 2 of
+// (c x Scale, r x Scale), the pixel nearest-neighbour sampling would take, partly covered pixels
+// weighted by their share; rounded to 0..255. Averaging keeps camera noise and fine texture out
+// of the copy. Scale receives the photograph pixels per reduced pixel, as FitToRect gives it.
 TIntImage ReduceToGrey(const TIntImage& image, const TRect& R, double& Scale);
 
-// Normalised cross-correlation of the reduced grey copies of two photographs over the central
-// region the fit compares, reduced as the fit reduces them (to reference's proportions).
-// 1 is a perfect match; 0 when either region is uniform (there is nothing to compare).
+// Alignment quality of image against reference: the normalised cross-correlation of the Sobel
+// gradient magnitudes of their reduced grey copies (reduced as the fit reduces them, to
+// reference's proportions) over the central region the fit compares. 1 is a perfect match; 0 when
+// either region has no edges at all. Throws TOrvixError for photographs too small to align.
 // Reads both images only; any thread.
 double AlignmentCorrelation(const TIntImage& reference, const TIntImage& image);
+
+// Alignments whose quality is below this are doubtful: they are named after a batch and should be
+// checked by eye. Chosen on rendered studies (bench/align_sweep): see bench/README.md.
+inline constexpr double DoubtfulAlignQuality = 0.93;
+
+class TBilinearPlane; // TSuperpose.cpp
 
 // One fit. It runs inside the constructor: on return pars holds the transform under which
 // aSuspect best matches aEtalon (aSuspect through pars ~ aEtalon); the object is then of no further
 // use. Neither image is changed. pars' values are the start point; its Coeff receives the
 // intensity gain. With Deform false the scales keep their start values exactly.
 //
+// The cost is the squared difference of Etalon and the gain-scaled Suspect, sampled bilinearly
+// through the candidate, over FitRect.
+//
 // The search starts from the best of a grid of starts around pars, scored with the same cost on
-// every second pixel: a coarse grid (angles -18..18 degrees in steps of 3, shifts over 3/16 of the
+// every second pixel: a coarse grid (angles -30..30 degrees in steps of 3, shifts over 3/16 of the
 // reduced width and height in steps of 4 reduced pixels) and a fine one around its best (+-3
 // degrees in steps of 0.5, +-4 pixels in steps of 1). pars itself is kept unless a grid start is
 // strictly better.
@@ -49,7 +62,7 @@ public:
 
     TIntImage Etalon;  // reduced grey reference
     TIntImage Suspect; // reduced grey photograph being aligned
-    TIntImage buf;     // Suspect through the candidate, over FitRect
+    TIntImage buf;     // Suspect through the candidate, over FitRect: filled only for onShow
     PTransPars ppars = nullptr;
     TVector U; // angle, x shift, y shift (reduced pixels), x and y scale change (%), gain
     TVector A; // lower bounds
@@ -65,9 +78,12 @@ private:
     TVector GetPars(double s) const;
     // Sum of the central window (about an eighth of each side) of im.
     static double CentralSum(const TIntImage& im);
-    double Cost(const TVector& X);
+    double Cost(const TVector& X, const TBilinearPlane& source);
     // Moves the angle and shifts of U to the best start of the grid.
-    void ChooseStart();
+    void ChooseStart(const TBilinearPlane& source);
 
-    double fEtalonSquares = 0; // sum of Etalon^2 over FitRect: the fixed part of the cost
+    double fEtalonSquares = 0;     // sum of Etalon^2 over FitRect: the fixed part of the cost
+    std::vector<float> fEtalonFit; // Etalon over FitRect, row by row
+    std::vector<float> fRow;       // one row of the transformed Suspect
+
 };

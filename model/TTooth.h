@@ -132,8 +132,9 @@ public:
     // The same with the first photograph of Parent as the reference; defined with the study, which
     // knows the time order of a tooth's photographs.
     void Superpose(bool Deform, const TOnShow& Showproc);
-    // Normalised cross-correlation of Image with reference.Image over the central region the fit
-    // compares, on the same reduced grey copies: 1 is a perfect match. Computed on demand.
+    // AlignmentCorrelation of Image with reference.Image (the NCC of their edges over the region
+    // the fit compares): 1 is a perfect match, below DoubtfulAlignQuality doubtful. Computed on
+    // demand.
     double AlignmentQuality(const TTooth& reference) const;
 
     // Display: normal view (class outlines white, mask outline magenta) and the inspection views

@@ -151,19 +151,74 @@ TColour ColourOf(const TToothScene& s, TPaint paint, double x, double y)
     }
 }
 
-// Sensor noise of +-3 levels, the same on every run.
-double Noise(uint32_t seed, int32_t x, int32_t y, int32_t channel)
+uint32_t Hash(uint32_t seed, int32_t x, int32_t y, int32_t channel)
 {
     uint32_t h = seed ^ (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u) ^ (uint32_t(channel) * 83492791u);
     h ^= h >> 13;
     h *= 0x5bd1e995u;
     h ^= h >> 15;
-    return double(h % 7) - 3;
+    return h;
+}
+
+// Sensor noise, the same on every run: by default +-3 levels, else Gaussian of standard deviation
+// sigma (Box-Muller on two hashed uniforms).
+double Noise(uint32_t seed, int32_t x, int32_t y, int32_t channel, double sigma)
+{
+    if (sigma < 0)
+        return double(Hash(seed, x, y, channel) % 7) - 3;
+    if (sigma == 0)
+        return 0;
+    const double u1 = (double(Hash(seed, x, y, channel + 3)) + 1) / 4294967297.0;
+    const double u2 = double(Hash(seed ^ 0x9e3779b9u, x, y, channel)) / 4294967296.0;
+    return sigma * std::sqrt(-2 * std::log(u1)) * std::cos(2 * Pi * u2);
 }
 
 int32_t Level(double v)
 {
     return std::clamp(int32_t(std::nearbyint(v)), 0, 255);
+}
+
+// Whether the visible crown of tooth toothIndex, displaced as Photo says, keeps margin pixels
+// from every edge of the frame: its outline above the gum line, sampled densely.
+bool CrownInFrame(const TDemoOptions& o, const TDemoPhoto& photo, double margin)
+{
+    const TToothScene s = MakeToothScene(o, photo.ToothIndex);
+    const double c = std::cos(photo.Angle * Pi / 180), sn = std::sin(photo.Angle * Pi / 180);
+    constexpr int32_t Samples = 1000;
+    for (int32_t k = 0; k <= Samples; ++k) {
+        const double h = double(k) / Samples, y = s.Base - h * s.Height;
+        for (const double side : {-1.0, 1.0}) {
+            const double x = side * CrownHalfWidth(s, h);
+            if (y >= GumAt(s, x))
+                continue;
+            // Scene to photograph pixel: the inverse of the mapping in RenderDemoPhoto.
+            const double px = photo.Scale * (x * c - y * sn) + photo.Shiftx + o.Width / 2.0 - 0.5;
+            const double py = photo.Scale * (x * sn + y * c) + photo.Shifty + o.Height / 2.0 - 0.5;
+            if (px < margin || py < margin || px > o.Width - 1 - margin || py > o.Height - 1 - margin)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Draws the displacement of a later photograph. The default limits never push the crown out of
+// the frame, so the default study draws exactly the numbers it always drew.
+void Displace(const TDemoOptions& o, TRandom& rnd, TDemoPhoto& p)
+{
+    for (int32_t attempt = 0;; ++attempt) {
+        p.Angle = rnd.Sign() * rnd.Uniform(0.3 * o.MaxAngle, o.MaxAngle);
+        const double direction = rnd.Uniform(0, 2 * Pi);
+        const double length = rnd.Uniform(0.0025 * o.MaxShift, 0.01 * o.MaxShift) * o.Width;
+        p.Shiftx = length * std::cos(direction);
+        p.Shifty = length * std::sin(direction);
+        p.Gain = rnd.Uniform(0.85, 1.15);
+        if (o.MaxScale > 0)
+            p.Scale = 1 + rnd.Uniform(-o.MaxScale, o.MaxScale) / 100;
+        if (attempt >= 20)
+            p.Shiftx = p.Shifty = 0;
+        if (attempt >= 20 || CrownInFrame(o, p, 3))
+            return;
+    }
 }
 
 } // namespace
@@ -192,13 +247,8 @@ std::vector<TDemoPhoto> PlanDemoStudy(const TDemoOptions& Options)
                          .arg(t < firstHalf ? 1 : 2)
                          .arg(p.Tooth, 2, 10, QChar('0'))
                          .arg(t, 3, 10, QChar('0'));
-            if (t > 0) {
-                p.Angle = rnd.Sign() * rnd.Uniform(3, 10);
-                const double direction = rnd.Uniform(0, 2 * Pi), length = rnd.Uniform(0.02, 0.08) * Options.Width;
-                p.Shiftx = length * std::cos(direction);
-                p.Shifty = length * std::sin(direction);
-                p.Gain = rnd.Uniform(0.85, 1.15);
-            }
+            if (t > 0)
+                Displace(Options, rnd, p);
             photos.push_back(p);
         }
     return photos;
@@ -216,9 +266,9 @@ QImage RenderDemoPhoto(const TDemoOptions& Options, TDemoPhoto& Photo)
     for (int32_t y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(im.scanLine(y));
         for (int32_t x = 0; x < w; ++x) {
-            // Back from the photograph to the reference frame: undo the shift, then the rotation.
+            // Back from the photograph to the reference frame: undo the shift, the rotation, the zoom.
             const double dx = x + 0.5 - w / 2.0 - Photo.Shiftx, dy = y + 0.5 - h / 2.0 - Photo.Shifty;
-            const double sx = dx * c + dy * sn, sy = -dx * sn + dy * c;
+            const double sx = (dx * c + dy * sn) / Photo.Scale, sy = (-dx * sn + dy * c) / Photo.Scale;
             const TPaint paint = Paint(s, growth, sx, sy);
             if (paint == TPaint::Plaque || paint == TPaint::Enamel) {
                 (paint == TPaint::Plaque ? plaque : enamel) += 1;
@@ -226,13 +276,24 @@ QImage RenderDemoPhoto(const TDemoOptions& Options, TDemoPhoto& Photo)
                     throw std::runtime_error("the tooth leaves the frame: choose a wider image");
             }
             const TColour col = ColourOf(s, paint, sx, sy);
-            line[x] = qRgb(Level(col.R * Photo.Gain + Noise(noiseSeed, x, y, 0)),
-                           Level(col.G * Photo.Gain + Noise(noiseSeed, x, y, 1)),
-                           Level(col.B * Photo.Gain + Noise(noiseSeed, x, y, 2)));
+            line[x] = qRgb(Level(col.R * Photo.Gain + Noise(noiseSeed, x, y, 0, Options.Noise)),
+                           Level(col.G * Photo.Gain + Noise(noiseSeed, x, y, 1, Options.Noise)),
+                           Level(col.B * Photo.Gain + Noise(noiseSeed, x, y, 2, Options.Noise)));
         }
     }
     const double pixels = double(w) * double(h);
     Photo.RedArea = 100.0 * double(plaque) / pixels;
     Photo.GreenArea = 100.0 * double(enamel) / pixels;
     return im;
+}
+
+TDemoTransform DemoTransform(const TDemoPhoto& Photo)
+{
+    // A photograph pixel p (offset from the image centre, pixel centres at +0.5, y down) shows the
+    // reference's pixel p' with p = Scale R^-1 p' + shift. Transform measures offsets from the
+    // centre without the half pixel and its shifts with y up, rotated into the output frame.
+    const double c = std::cos(Photo.Angle * Pi / 180), sn = std::sin(Photo.Angle * Pi / 180);
+    const double tx = Photo.Scale * 0.5 * (c - sn) + Photo.Shiftx - 0.5;
+    const double ty = Photo.Scale * 0.5 * (sn + c) + Photo.Shifty - 0.5;
+    return {Photo.Angle, tx * c + ty * sn, tx * sn - ty * c, Photo.Scale};
 }

@@ -16,6 +16,14 @@ struct TDemoOptions {
     int32_t Width = 640;
     int32_t Height = 480;
     uint32_t Seed = 20261210;
+    // Later photographs: rotated by 0.3 x MaxAngle .. MaxAngle degrees either way, shifted by
+    // 0.25 x MaxShift .. MaxShift percent of the width, zoomed by up to MaxScale percent either way.
+    double MaxAngle = 10;
+    double MaxShift = 8;
+    double MaxScale = 0;
+    // Camera noise: Gaussian of this standard deviation in grey levels per channel; below 0 the
+    // default, uniform over -3..3 levels (standard deviation 2).
+    double Noise = -1;
 };
 
 // How one photograph is made, and its answer.
@@ -27,6 +35,7 @@ struct TDemoPhoto {
     double Angle = 0;        // the camera's rotation about the image centre, degrees
     double Shiftx = 0;       // the camera's shift, pixels (y down)
     double Shifty = 0;
+    double Scale = 1;        // the camera's zoom about the image centre: the tooth looks Scale times larger
     double Gain = 1;         // lighting
     double RedArea = 0;      // percent of the image painted as plaque (filled in by rendering)
     double GreenArea = 0;    // percent of the image painted as clean enamel
@@ -36,10 +45,20 @@ struct TDemoPhoto {
 std::vector<int32_t> DemoToothNumbers(int32_t Teeth);
 
 // Every photograph of the study in tooth, then time order. The first time point of a tooth is the
-// reference: no rotation, no shift, gain 1. Later ones are rotated by 3..10 degrees, shifted by up
-// to 8% of the width and lit with a gain of 0.85..1.15. Time points of the first half go to the
-// sub-folder "visit1", the rest to "visit2". Deterministic for a given Options.
+// reference: no rotation, no shift, scale 1, gain 1. Later ones are rotated, shifted and zoomed
+// within the limits of Options and lit with a gain of 0.85..1.15; a displacement that would push
+// the crown out of the frame is drawn again (after 20 tries the shift is dropped). Time points of
+// the first half go to the sub-folder "visit1", the rest to "visit2". Deterministic for a given
+// Options.
 std::vector<TDemoPhoto> PlanDemoStudy(const TDemoOptions& Options);
+
+// The displacement of Photo as the parameters of the image core's Transform (angle in degrees,
+// shifts in pixels with y up, scale), i.e. the transform that brings the photograph back onto its
+// tooth's first photograph.
+struct TDemoTransform {
+    double Angle = 0, Shiftx = 0, Shifty = 0, Scale = 1;
+};
+TDemoTransform DemoTransform(const TDemoPhoto& Photo);
 
 // Paints one photograph (Format_RGB32, Options.Width x Options.Height) and sets its RedArea and
 // GreenArea. Throws std::runtime_error when the tooth would touch the edge of the frame (only
