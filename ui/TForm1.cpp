@@ -78,6 +78,7 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
     setWindowTitle("Orvix");
     BuildLayout();
     ConnectControls();
+    ConnectEditorHosting();
     Guarded(this, [] { LoadDefaultParams(); });
     ShowDefaults();
     RestoreGeometry();
@@ -86,6 +87,7 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
 
 TForm1::~TForm1()
 {
+    DeleteToothForms();
     StopLoading();
     // Waits for the photographs in hand only; their workers never touch the windows.
     Teeth.reset();
