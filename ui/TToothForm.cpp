@@ -86,11 +86,6 @@ TToothForm::TToothForm(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addLayout(top, 1);
     layout->addWidget(Panel1 = BuildPanel1());
     ConnectControls();
-    // The margins around the picture, as the layout gives them: the window is sized from them.
-    resize(1000, 800);
-    layout->activate();
-    delx = width() - Image->width() + 2 * Image->frameWidth();
-    dely = height() - Image->height() + 2 * Image->frameWidth();
     for (int row = 0; row < Table->rowCount(); ++row)
         Table->setItem(row, 0, new QTableWidgetItem(StatNames[row]));
 }
@@ -393,13 +388,17 @@ void TToothForm::FitWindowToPicture()
     // is fitted to the window instead, and the user zooms in where the detail matters.
     const QSize picture(tooth->Contour.Width(), tooth->Contour.Height());
     const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    if (!isVisible())
+        move(screen.topLeft());
+    show();
+    // The margins around the picture as the layout gives them now.
+    layout()->activate();
+    delx = width() - Image->maximumViewportSize().width();
+    dely = height() - Image->maximumViewportSize().height();
     const QSize room(screen.width() - 16, screen.height() - 48);
     const QSize wanted(picture.width() + delx, picture.height() + dely);
     const QSize size = wanted.boundedTo(room).expandedTo(minimumSizeHint());
-    if (!isVisible())
-        move(screen.topLeft());
     resize(size);
-    show();
     layout()->activate();
     if (wanted.width() <= size.width() && wanted.height() <= size.height())
         Image->SetZoom(1);
