@@ -352,6 +352,7 @@ void TToothForm::ShowTooth(TTooth* t)
     if (t != tooth)
         ClearUndo();
     tooth = t;
+    fBoxes.clear();
     LeftButtonPressed = false;
     fHover = {-1, -1};
     ShowCaption();
@@ -562,6 +563,7 @@ void TToothForm::Recalculate()
     tooth->BGThreshold = bgThreshold;
     tooth->RGThreshold = double(RGSlider->value()) / RGSlider->maximum();
     tooth->DoSuperpixel(); // segments, classifies, redraws, measures, saves
+    fBoxes.clear();
     ClearUndo();
     ShowContour();
     ShowStat();

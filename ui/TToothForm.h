@@ -145,6 +145,7 @@ private:
     void ScheduleAppraise();
     void FlushAppraise();
     void Highlight(QPoint Pixel);
+    void MeasureSuperpixels();
     void ShowShape();
     // Undo (TToothFormPaint.cpp).
     TEditState Snapshot();
@@ -177,6 +178,9 @@ private:
     bool fAppraisePending = false;
     bool fMergeOpen = false; // the last step belongs to the slider drag still going on
     QPoint fHover{-1, -1};
+    // Bounding box of every superpixel, so that a highlight touches only its own part of the
+    // picture; empty until the first hover after a segmentation.
+    std::vector<QRect> fBoxes;
     std::vector<TEditStep> fUndo, fRedo;
     std::shared_ptr<const TIntVector> fMaskShared; // shared by the snapshots while the mask is unchanged
 

@@ -73,6 +73,7 @@ void TToothForm::TransformChanged()
     // The segmentation no longer fits the image; the user recalculates when the transform is right.
     FlushAppraise();
     tooth->DeleteSuperPixels();
+    fBoxes.clear();
     ClearUndo();
     RecalculateBtn->setEnabled(true);
     Guarded(this, [this] { ApplyTransform(); });

@@ -144,13 +144,18 @@ void TToothForm::Highlight(QPoint Pixel)
     const int32_t sp = tooth->labels[size_t(i)];
     const int32_t kind = tooth->Dirty[size_t(i)];
     const QRgb colour = 0xFF000000 | (kind >= 0 && kind <= 2 ? ClassColour[kind] : 0);
+    if (fBoxes.size() != tooth->SPList.size())
+        MeasureSuperpixels();
     buf = fShown.copy();
-    auto* pixels = reinterpret_cast<QRgb*>(buf.bits());
+    const int32_t w = tooth->Image.Width();
+    const QRect box = fBoxes[size_t(sp)];
     const int32_t* labels = tooth->labels.data();
-    const size_t n = tooth->labels.size();
-    for (size_t k = 0; k < n; ++k)
-        if (labels[k] == sp)
-            pixels[k] = colour;
+    for (int32_t y = box.top(); y <= box.bottom(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(buf.scanLine(y));
+        for (int32_t x = box.left(); x <= box.right(); ++x)
+            if (labels[x + size_t(y) * w] == sp)
+                line[x] = colour;
+    }
     Image->SetImage(buf);
     const TSuperPixel& s = tooth->SPList[size_t(sp)];
     SPNum->setText("# " + QString::number(sp));
@@ -158,6 +163,24 @@ void TToothForm::Highlight(QPoint Pixel)
     Redlabel->setText("Red = " + QString::number(s.Red));
     GreenLabel->setText("Green = " + QString::number(s.Green));
     IntensityLabel->setText("Intensity = " + QString::number(s.Intensity()));
+}
+
+void TToothForm::MeasureSuperpixels()
+{
+    const int32_t w = tooth->Image.Width(), h = tooth->Image.Height();
+    fBoxes.assign(tooth->SPList.size(), QRect());
+    std::vector<int32_t> left(fBoxes.size(), w), top(fBoxes.size(), h), right(fBoxes.size(), -1),
+        bottom(fBoxes.size(), -1);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t s = size_t(tooth->labels[x + size_t(y) * w]);
+            left[s] = std::min(left[s], x);
+            right[s] = std::max(right[s], x);
+            top[s] = std::min(top[s], y);
+            bottom[s] = std::max(bottom[s], y);
+        }
+    for (size_t s = 0; s < fBoxes.size(); ++s)
+        fBoxes[s] = QRect(QPoint(left[s], top[s]), QPoint(right[s], bottom[s]));
 }
 
 void TToothForm::ShapeMouseUp()

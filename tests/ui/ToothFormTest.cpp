@@ -63,7 +63,6 @@ TToothForm* DoubleClick(TForm1& form, int col, int row)
     // Keys go to the window the user works in.
     if (editor) {
         editor->activateWindow();
-        QTest::qWaitForWindowActive(editor);
         // The offscreen platform leaves the main window active; a window manager would not.
         QApplication::setActiveWindow(editor);
     }
