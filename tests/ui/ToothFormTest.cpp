@@ -158,6 +158,11 @@ private slots:
         QVERIFY(!Control<QPushButton>(*editor, "RecalculateBtn")->isEnabled());
         QCOMPARE(Stat(*editor, 0), TToothForm::StatText(tooth.Area()));
         QTRY_VERIFY(Thumb(form, 0, 0) != before);
+        // A species switch renames the teeth; the caption follows through the event loop.
+        const QString dogName = tooth.tname;
+        Click(form, "Animal");
+        QVERIFY(tooth.tname != dogName);
+        QTRY_COMPARE(editor->windowTitle(), tooth.tname + " Time=0");
 
         // The same cell again: the open editor comes forward, no second one.
         editor->showMinimized();
