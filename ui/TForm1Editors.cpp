@@ -41,7 +41,9 @@ void TForm1::ConnectEditorHosting()
 {
     connect(Table, &QTableView::doubleClicked, this, &TForm1::TableDblClick);
     Table->installEventFilter(
-        new TEnterKeyFilter(Table, [this] { OpenToothForm(fModel->ToothAt(Table->currentIndex())); }));
+        new TEnterKeyFilter(Table, [this] {
+        Guarded(this, [this] { OpenToothForm(fModel->ToothAt(Table->currentIndex())); });
+    }));
     // While the user paints or drags a threshold, the cells and the chart follow a few times a
     // second instead of at every step.
     fEditedTimer = new QTimer(this);
@@ -52,7 +54,7 @@ void TForm1::ConnectEditorHosting()
 
 void TForm1::TableDblClick()
 {
-    OpenToothForm(Teeth->GetTooth(LastCol - 1, LastRow - 1));
+    Guarded(this, [this] { OpenToothForm(Teeth->GetTooth(LastCol - 1, LastRow - 1)); });
 }
 
 void TForm1::OpenToothForm(TTooth* p)

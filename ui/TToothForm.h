@@ -141,6 +141,7 @@ private:
     void ChangedStat();
     void Recalculate();
     // Picture (TToothFormPaint.cpp).
+    void PressOn(Qt::MouseButton Button, QPoint Pixel);
     void PaintLine(QPoint From, QPoint To);
     void ScheduleAppraise();
     void FlushAppraise();

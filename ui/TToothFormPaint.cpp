@@ -22,8 +22,12 @@ constexpr QRgb ClassColour[3] = {0x000000, 0x00FF00, 0xFF0000};
 
 void TToothForm::ImageMouseDown(Qt::MouseButton Button, QPoint Pixel)
 {
-    if (!tooth)
-        return;
+    if (tooth)
+        Guarded(this, [&] { PressOn(Button, Pixel); });
+}
+
+void TToothForm::PressOn(Qt::MouseButton Button, QPoint Pixel)
+{
     if (Button == Qt::LeftButton) {
         LeftButtonPressed = true;
         fStrokeBefore = Snapshot();
@@ -44,13 +48,15 @@ void TToothForm::ImageMouseDown(Qt::MouseButton Button, QPoint Pixel)
 void TToothForm::ImageMouseMove(QPoint Pixel)
 {
     fHover = Pixel;
-    if (LeftButtonPressed) {
-        // Every superpixel on the way since the last position, however fast the pointer moved.
-        PaintLine(fHaveLastPaint ? fLastPaint : Pixel, Pixel);
-        fLastPaint = Pixel;
-        fHaveLastPaint = true;
-    }
-    Highlight(Pixel);
+    Guarded(this, [&] {
+        if (LeftButtonPressed) {
+            // Every superpixel on the way since the last position, however fast the pointer moved.
+            PaintLine(fHaveLastPaint ? fLastPaint : Pixel, Pixel);
+            fLastPaint = Pixel;
+            fHaveLastPaint = true;
+        }
+        Highlight(Pixel);
+    });
 }
 
 void TToothForm::ImageMouseUp(Qt::MouseButton Button, QPoint)
@@ -66,12 +72,13 @@ void TToothForm::ImageMouseUp(Qt::MouseButton Button, QPoint)
             PushStep(0, std::move(fStrokeBefore));
         fStrokeChanged = false;
     }
-    if (Button == Qt::RightButton) {
-        tooth->DrawDirty();
-        ShowContour();
-        if (OnFindTooth)
-            OnFindTooth(tooth);
-    }
+    if (Button == Qt::RightButton)
+        Guarded(this, [this] {
+            tooth->DrawDirty();
+            ShowContour();
+            if (OnFindTooth)
+                OnFindTooth(tooth);
+        });
 }
 
 void TToothForm::PaintLine(QPoint From, QPoint To)

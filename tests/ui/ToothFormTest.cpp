@@ -545,6 +545,12 @@ private slots:
         Click(*later, "Nelmpars"); // the last fit comes back without a new one
         QCOMPARE(t.TransPars.Angle(), fit.Angle());
         QCOMPARE(t.TransPars.Shiftx, fit.Shiftx);
+        // Realign fits again from a transform moved by hand, and keeps the new fit.
+        Control<QScrollBar>(*later, "AngleSlider")->setValue(1);
+        Click(*later, "Realignbtn");
+        QVERIFY(std::abs(t.TransPars.Angle() - 5) < 1);
+        QCOMPARE(t.NELMPars.Angle(), t.TransPars.Angle());
+        QVERIFY(t.NelmDone && t.Done());
 
         // Compare shows the first photograph over this one.
         const QImage plain = later->View()->Image();
