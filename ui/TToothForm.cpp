@@ -295,7 +295,10 @@ void TToothForm::ConnectControls()
     connect(Image, &TImageView::MouseMove, this, &TToothForm::ImageMouseMove);
     connect(Image, &TImageView::MouseUp, this, &TToothForm::ImageMouseUp);
     connect(Image, &TImageView::ZoomChanged, this, &TToothForm::ZoomChanged);
+    // Any button on the square steps the class round.
     connect(Shape, &QToolButton::clicked, this, &TToothForm::ShapeMouseUp);
+    Shape->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Shape, &QToolButton::customContextMenuRequested, this, &TToothForm::ShapeMouseUp);
     connect(SPNumber, &QLineEdit::textChanged, this, &TToothForm::SPNumberChange);
     connect(Compactness, &QLineEdit::textChanged, this, &TToothForm::CompactnessChange);
     // Only the user's typing moves the slider; the slider's own text changes do not come back.

@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
+#include <cmath>
 #include <set>
 
 namespace {
@@ -223,6 +225,35 @@ private slots:
         QCOMPARE(checked, 6);
         // Outside the picture nothing happens.
         Move(*editor, {t.Image.Width() + 3, y});
+    }
+
+    void LargePhotographOpensFittedAndZooms()
+    {
+        const QString study = Study("s");
+        WriteStudy(study, {11}, {0}, 2400, 1800);
+        TForm1 form;
+        QVERIFY(Open(form, study));
+        TToothForm* editor = DoubleClick(form, 0, 0);
+        TImageView* view = editor->View();
+        const QRect screen = editor->screen()->availableGeometry();
+        QVERIFY(editor->width() <= screen.width() && editor->height() <= screen.height());
+        QVERIFY(view->FitMode() && view->Zoom() < 1);
+        QVERIFY(view->Canvas()->width() <= view->viewport()->width());
+        auto* label = Control<QLabel>(*editor, "ZoomLabel");
+        QCOMPARE(label->text(), QString("%1 %").arg(RoundEven(view->Zoom() * 100)));
+
+        QTest::keyClick(editor, Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(view->Zoom(), 1.0);
+        QCOMPARE(label->text(), QString("100 %"));
+        QTest::keyClick(editor, Qt::Key_Plus, Qt::ControlModifier);
+        QVERIFY(view->Zoom() > 1);
+        const QPoint centre = view->viewport()->rect().center();
+        QWheelEvent wheel(centre, view->viewport()->mapToGlobal(centre), {}, {0, -240}, Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &wheel);
+        QCOMPARE(view->Zoom(), 0.5 * std::sqrt(2.0));
+        QTest::keyClick(editor, Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(view->FitMode());
     }
 
     void PaintingSetsClassesTableAndFile_data()
