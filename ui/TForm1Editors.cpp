@@ -15,7 +15,10 @@ namespace {
 // Enter on the table opens the editor of the current cell, as a double click does.
 class TEnterKeyFilter : public QObject {
 public:
-    TEnterKeyFilter(QObject* parent, std::function<void()> onEnter) : QObject(parent), fOnEnter(std::move(onEnter)) {}
+    TEnterKeyFilter(QObject* parent, std::function<void()> onEnter)
+        : QObject(parent), fOnEnter(std::move(onEnter))
+    {
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override

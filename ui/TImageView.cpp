@@ -27,14 +27,17 @@ protected:
         painter.fillRect(event->rect(), palette().dark());
         if (image.isNull() || target.isEmpty())
             return;
-        const QRectF source(target.left() / zoom, target.top() / zoom, target.width() / zoom, target.height() / zoom);
+        const QRectF source(target.topLeft() / zoom, target.size() / zoom);
         painter.drawImage(target, image, source);
     }
     void mousePressEvent(QMouseEvent* event) override
     {
         emit fView->MouseDown(event->button(), fView->PixelAt(event->position()));
     }
-    void mouseMoveEvent(QMouseEvent* event) override { emit fView->MouseMove(fView->PixelAt(event->position())); }
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        emit fView->MouseMove(fView->PixelAt(event->position()));
+    }
     void mouseReleaseEvent(QMouseEvent* event) override
     {
         emit fView->MouseUp(event->button(), fView->PixelAt(event->position()));
@@ -89,8 +92,8 @@ double TImageView::FitZoom() const
         return 1;
     // The scroll bars stay hidden when the picture fits, so the whole viewport is available.
     const QSize room = maximumViewportSize();
-    return std::clamp(std::min(double(room.width()) / fImage.width(), double(room.height()) / fImage.height()),
-                      MinZoom, MaxZoom);
+    const double fit = std::min(double(room.width()) / fImage.width(), double(room.height()) / fImage.height());
+    return std::clamp(fit, MinZoom, MaxZoom);
 }
 
 void TImageView::SetZoom(double Zoom)
@@ -119,9 +122,10 @@ void TImageView::ApplyZoom(double Zoom, QPointF Anchor)
     const QPointF picturePoint = canvasAt / fZoom;
     const bool changed = Zoom != fZoom;
     fZoom = Zoom;
-    const QSize size = fImage.isNull() ? QSize(0, 0)
-                                       : QSize(int(std::ceil(fImage.width() * fZoom)), int(std::ceil(fImage.height() * fZoom)));
-    fCanvas->resize(size);
+    if (fImage.isNull())
+        fCanvas->resize(0, 0);
+    else
+        fCanvas->resize(int(std::ceil(fImage.width() * fZoom)), int(std::ceil(fImage.height() * fZoom)));
     horizontalScrollBar()->setValue(int(std::lround(picturePoint.x() * fZoom - Anchor.x())));
     verticalScrollBar()->setValue(int(std::lround(picturePoint.y() * fZoom - Anchor.y())));
     fCanvas->update();

@@ -123,8 +123,8 @@ QWidget* TToothForm::BuildPicture()
         zoom->addWidget(b);
         return b;
     };
-    connect(zoomButton("FitBtn", "Fit", "Fit the picture to the window (Ctrl+0)"), &QToolButton::clicked, Image,
-            &TImageView::FitToWindow);
+    connect(zoomButton("FitBtn", "Fit", "Fit the picture to the window (Ctrl+0)"), &QToolButton::clicked,
+            Image, &TImageView::FitToWindow);
     connect(zoomButton("ActualSizeBtn", "100 %", "Actual size (Ctrl+1)"), &QToolButton::clicked, Image,
             [this] { Image->SetZoom(1); });
     connect(zoomButton("ZoomOutBtn", QString(QChar(0x2212)), "Zoom out (Ctrl+minus, Ctrl+wheel)"),
@@ -183,8 +183,8 @@ QWidget* TToothForm::BuildClassifiedPanel()
     SetMask = Button("SetMask", "Set Mask");
     DisableMask = Named(new QCheckBox("Disable Mask"), "DisableMask");
     ThisImage = Named(new QCheckBox("This Image Only"), "ThisImage");
-    for (QWidget* w : std::initializer_list<QWidget*>{ResetTransform, Nelmpars, Realignbtn, Deformation, SetMask,
-                                                      DisableMask, ThisImage})
+    for (QWidget* w : std::initializer_list<QWidget*>{ResetTransform, Nelmpars, Realignbtn, Deformation,
+                                                      SetMask, DisableMask, ThisImage})
         column->addWidget(w);
     column->addStretch(1);
     return panel;
@@ -391,7 +391,8 @@ void TToothForm::FitWindowToPicture()
     // The window takes the photograph's own size when the screen has room; a larger photograph
     // is fitted to the window instead, and the user zooms in where the detail matters.
     const QSize picture(tooth->Contour.Width(), tooth->Contour.Height());
-    const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    const QScreen* where = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect screen = where->availableGeometry();
     if (!isVisible())
         move(screen.topLeft());
     show();
@@ -416,8 +417,10 @@ void TToothForm::ShowParams()
     const bool own = tooth->SPnumber != 0;
     SPNumber->setText(QString::number(own ? tooth->SPnumber : DefaultSPNumber.load()));
     Compactness->setText(FormatReal(own ? tooth->Compactness : DefaultCompactness.load()));
-    BGSlider->setValue(RoundEven(BGSlider->maximum() * (own ? tooth->BGThreshold : DefaultBGThreshold.load())));
-    RGSlider->setValue(RoundEven(RGSlider->maximum() * (own ? tooth->RGThreshold : DefaultRGThreshold.load())));
+    const double bg = own ? tooth->BGThreshold : DefaultBGThreshold.load();
+    const double rg = own ? tooth->RGThreshold : DefaultRGThreshold.load();
+    BGSlider->setValue(RoundEven(BGSlider->maximum() * bg));
+    RGSlider->setValue(RoundEven(RGSlider->maximum() * rg));
     // The texts follow the sliders also when a position did not change.
     BGThreshold->setText(FormatReal(double(BGSlider->value()) / BGSlider->maximum()));
     RGThreshold->setText(FormatReal(double(RGSlider->value()) / RGSlider->maximum()));
@@ -483,7 +486,9 @@ void TToothForm::EnableArrows()
 
 int32_t TToothForm::PixelIndex(int32_t x, int32_t y) const
 {
-    if (!tooth || !tooth->Done() || x < 0 || y < 0 || x >= tooth->Image.Width() || y >= tooth->Image.Height())
+    if (!tooth || !tooth->Done())
+        return -1;
+    if (x < 0 || y < 0 || x >= tooth->Image.Width() || y >= tooth->Image.Height())
         return -1;
     return x + y * tooth->Image.Width();
 }

@@ -223,8 +223,9 @@ TToothForm::TEditState TToothForm::Snapshot()
     state.DisableMask = tooth->DisableMask;
     // Steps that leave the mask alone share one copy of it.
     const TIntVector& mask = tooth->Mask;
-    if (!fMaskShared || fMaskShared->size() != mask.size() ||
-        (!mask.empty() && std::memcmp(fMaskShared->data(), mask.data(), mask.size() * sizeof(int32_t)) != 0))
+    const bool same = fMaskShared && fMaskShared->size() == mask.size() &&
+                      (mask.empty() || std::memcmp(fMaskShared->data(), mask.data(), mask.size() * 4) == 0);
+    if (!same)
         fMaskShared = std::make_shared<const TIntVector>(mask);
     state.Mask = fMaskShared;
     return state;

@@ -217,9 +217,11 @@ private slots:
             const TSuperPixel& s = t.SPList[size_t(Label(t, p))];
             QCOMPARE(Control<QLabel>(*editor, "SPNum")->text(), QString("# %1").arg(Label(t, p)));
             QCOMPARE(Control<QLabel>(*editor, "AreaLabel")->text(), QString("Area = %1").arg(s.Area));
-            QCOMPARE(Control<QLabel>(*editor, "IntensityLabel")->text(), QString("Intensity = %1").arg(s.Intensity()));
+            QCOMPARE(Control<QLabel>(*editor, "IntensityLabel")->text(),
+                     QString("Intensity = %1").arg(s.Intensity()));
             const QRgb colours[] = {0xFF000000, 0xFF00FF00, 0xFFFF0000};
-            QCOMPARE(editor->View()->Image().pixel(p), colours[t.Dirty[size_t(p.x() + p.y() * t.Image.Width())]]);
+            const int32_t kind = t.Dirty[size_t(p.x() + p.y() * t.Image.Width())];
+            QCOMPARE(editor->View()->Image().pixel(p), colours[kind]);
             ++checked;
         }
         QCOMPARE(checked, 6);
