@@ -3,8 +3,8 @@
 // reclassification, adjusts or recomputes the alignment, sets or disables the tooth mask, undoes
 // and redoes those changes, and steps to the neighbouring photographs of the overview table.
 //
-// Split by concern: TToothForm.cpp creation, layout, showing a photograph, parameters and
-// statistics; TToothFormPaint.cpp the mouse on the picture (hover, painting, inspection views) and
+// Split by concern: TToothFormLayout.cpp creation and layout; TToothForm.cpp showing a photograph,
+// parameters, thresholds and statistics; TToothFormPaint.cpp the mouse on the picture (hover, painting, inspection views) and
 // undo/redo; TToothFormAlign.cpp the transform sliders, alignment, mask, navigation, Compare and
 // the messages from the main window.
 #pragma once
@@ -125,13 +125,13 @@ private:
         TEditState Before, After;
     };
 
-    // Creation (TToothForm.cpp).
+    // Creation (TToothFormLayout.cpp).
     QWidget* BuildPicture();
     QWidget* BuildClassifiedPanel();
     QWidget* BuildPanel1();
     void ConnectControls();
     void FitWindowToPicture();
-    // Showing.
+    // Showing (TToothForm.cpp).
     void ShowParams();
     void ShowStat();
     void ShowContour();
