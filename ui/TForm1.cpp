@@ -79,6 +79,7 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
     setWindowTitle("Orvix");
     BuildLayout();
     ConnectControls();
+    ConnectEditorHosting();
     QStringList settingsProblems;
     Guarded(this, [&] { settingsProblems = LoadDefaultParams(); });
     ShowDefaults();
@@ -91,6 +92,7 @@ TForm1::TForm1(const QString& StudyDir, int32_t NumberOfThreads, QWidget* parent
 
 TForm1::~TForm1()
 {
+    DeleteToothForms();
     StopLoading();
     // Waits for the photographs in hand only; their workers never touch the windows.
     Teeth.reset();

@@ -2,7 +2,8 @@
 // parameters and the batch commands, the chart area and the status bar. It owns the study.
 //
 // Split by concern: TForm1.cpp creation, layout, geometry and the parameter edits;
-// TForm1Folder.cpp folder loading and the species; TForm1Batch.cpp the batch commands and progress.
+// TForm1Folder.cpp folder loading and the species; TForm1Batch.cpp the batch commands and progress;
+// TForm1Editors.cpp the tooth editors it opens and serves.
 #pragma once
 
 #include "TTeeth.h"
@@ -32,7 +33,9 @@ class QTreeView;
 class TChartView;
 class TOverviewModel;
 class TStatusPanel;
+class TToothForm;
 struct TThumb;
+enum class TNextTooth;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -61,10 +64,15 @@ public:
     std::function<bool(const QString& File)> OpenDocument;
     // The file of this run's exports; empty until the first one.
     QString ExportFile() const { return fExportFile; }
+    // Tooth editors (TForm1Editors.cpp). The open editor of Tooth, or nullptr.
+    TToothForm* FindToothForm(const TTooth* Tooth) const;
 
 signals:
     // The teeth were renamed (species switch); open editors retitle themselves. Queued.
     void ToothRenamed();
+    // Tooth's mask was copied to the other photographs of its tooth; editors on those reclassify.
+    // Queued.
+    void ToothMaskSet(TTooth* Tooth);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -128,6 +136,18 @@ private:
     // Commands that rebuild the study or run on it wait while it is loading or running.
     void HoldCommands(bool Hold);
     void ShowProblems(const QString& Summary, const QStringList& Lines);
+    // Tooth editors (TForm1Editors.cpp).
+    void ConnectEditorHosting();
+    void TableDblClick();
+    void OpenToothForm(TTooth* p);
+    // Closes every editor, last opened first; before the study is rebuilt and before a batch.
+    void CloseToothForms();
+    void DeleteToothForms();
+    TTooth* NextTooth(TNextTooth Dir, TTooth* Tooth, bool Test);
+    void MaskSet(TTooth* Sender);
+    void ToothEdited(TTooth* Tooth);
+    void RefreshEdited();
+    void RefreshCell(TTooth* Tooth);
 
     std::unique_ptr<TTeeth> Teeth;
     std::atomic<bool> Abort{false};
@@ -141,6 +161,9 @@ private:
     std::thread fLoader;
     QString fExportFile;
     QPointer<QMessageBox> fProblems;
+    // Photographs an editor changed whose cells and chart wait for the next refresh.
+    std::vector<TTooth*> fEdited;
+    QTimer* fEditedTimer = nullptr;
 
     // Controls, named as the user knows them.
     QSplitter* Splitter1 = nullptr;

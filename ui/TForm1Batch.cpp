@@ -41,6 +41,7 @@ void TForm1::StartBatch(bool OnlyNew, bool Align)
 {
     if (Busy())
         return;
+    CloseToothForms();
     Abort = false;
     fStopRequested = false;
     fRunAligns = Align;

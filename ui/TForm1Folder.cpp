@@ -97,7 +97,9 @@ void TForm1::OpenFolder(const QString& Folder)
     StatusBar->SetNote({});
     if (!Guarded(this, [&] { SettingsFile().WriteString(SettingsSection, "LastDir", path); }))
         return;
-    // The table lets go of the photographs before the study is rebuilt on the loading thread.
+    // The editors and the table let go of the photographs before the study is rebuilt on the
+    // loading thread.
+    CloseToothForms();
     fModel->SetStudy(nullptr, {});
     HoldCommands(true);
     SetProgress(0);

@@ -47,8 +47,8 @@ public:
     // The thumbnail of a cell smoothly scaled to Size, cached until the thumbnail or the size changes.
     QPixmap Scaled(const QModelIndex& index, QSize Size) const;
 
-    // Below this an aligned later photograph is marked as a doubtful fit.
-    double DoubtfulQuality = 0.95;
+    // Below this an aligned later photograph is marked as a doubtful fit (as orvix-batch names it).
+    double DoubtfulQuality = DoubtfulAlignQuality;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -125,7 +125,7 @@ QByteArray Rle8Bitmap(int32_t width, int32_t height, const std::vector<uint32_t>
 // The column used to count on past the width with every run and delta; enough of them overflowed
 // it, and a negative column wrote before the image buffer. A small stream shows the bound: runs
 // past the width draw nothing more, and a delta that leaves the image ends the stream.
-TEST(BitmapLoaderTest, RleColumnWalkingPastTheWidthStaysInsideTheImage)
+TEST(RleDecoderTest, RleColumnWalkingPastTheWidthStaysInsideTheImage)
 {
     std::vector<uint8_t> stream = {16, 1};    // row 0 full
     for (int i = 0; i < 1000; ++i)            // 255 000 columns more, all past the width
