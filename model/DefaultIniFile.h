@@ -2,6 +2,8 @@
 // parameters of segmentation and classification.
 #pragma once
 
+#include "Types.h"
+
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -73,7 +75,7 @@ TDefaultIniFile& SettingsFile();
 // The ranges every source of the four parameters is held to: the settings file, the command line,
 // result files and the windows' edits. Outside them a photograph measures nonsense (0 superpixels,
 // a background threshold of 7 makes everything background).
-inline bool ValidSPNumber(int32_t v) { return v >= 1 && v <= 100000; }
+inline bool ValidSPNumber(int32_t v) { return v >= 1 && v <= MaxSuperpixels; }
 inline bool ValidCompactness(double v) { return v > 0 && v <= 1000; } // false for NaN
 inline bool ValidBGThreshold(double v) { return v >= 0 && v <= 1; }
 inline bool ValidRGThreshold(double v) { return v >= -1 && v <= 1; }

@@ -15,10 +15,6 @@
 
 class TToothInTime;
 
-// The most superpixels a photograph is cut into: far more than any tooth needs, and it keeps the
-// superpixel table and the segmentation's time bounded on the largest photographs.
-inline constexpr int32_t MaxSuperpixels = 100'000;
-
 // Classes of a superpixel and values of TTooth::Dirty.
 enum TKind : int32_t { kBackground = 0, kGreen = 1, kRed = 2 };
 

@@ -31,6 +31,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The most superpixels a photograph is cut into: far more than any tooth needs, and it keeps the
+// superpixel table and the segmentation's time bounded on the largest photographs. Also the top of
+// the range that settings, options and result files are held to.
+inline constexpr int32_t MaxSuperpixels = 100'000;
+
 // Round to nearest, ties to even (the default floating-point rounding mode). Results beyond the
 // range of int32_t saturate and NaN gives 0: no input is undefined behaviour.
 inline int32_t RoundEven(double v)
