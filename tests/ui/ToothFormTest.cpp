@@ -6,6 +6,7 @@
 #include "TImageView.h"
 #include "TOverviewModel.h"
 #include "TToothForm.h"
+#include "WindowTestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,27 +27,12 @@
 
 namespace {
 
-template <typename T>
-T* Control(QWidget& form, const char* name)
-{
-    T* w = form.findChild<T*>(name);
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-void Click(QWidget& form, const char* name)
-{
-    QTest::mouseClick(Control<QAbstractButton>(form, name), Qt::LeftButton);
-}
-
 QString Real(const QString& text) { return QString(text).replace('.', QLocale::system().decimalPoint()); }
 
-bool Open(TForm1& form, const QString& folder)
+bool ShowAndOpen(TForm1& form, const QString& folder)
 {
     form.show();
-    form.OpenFolder(folder);
-    return QTest::qWaitFor([&] { return !form.Busy(); }, 60000);
+    return Open(form, folder);
 }
 
 // Double-clicks the table cell of tooth column col at time point row; the editor that shows it.
@@ -146,7 +132,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11, 21}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TTooth& tooth = *form.Study().GetTooth(0, 0);
         QVERIFY(!tooth.Done());
         const QImage before = Thumb(form, 0, 0);
@@ -201,7 +187,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         editor->View()->SetZoom(zoom);
         const TTooth& t = *editor->Tooth();
@@ -234,7 +220,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0}, 2400, 1800);
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         TImageView* view = editor->View();
         const QRect screen = editor->screen()->availableGeometry();
@@ -278,7 +264,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         editor->View()->SetZoom(zoom);
         TTooth& t = *editor->Tooth();
@@ -316,7 +302,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0}, 320, 240);
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         editor->View()->SetZoom(2);
         TTooth& t = *editor->Tooth();
@@ -350,7 +336,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         TTooth& t = *editor->Tooth();
         const TSPVector original = t.SPList;
@@ -389,7 +375,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         TTooth& t = *editor->Tooth();
         const double red = t.RArea;
@@ -428,7 +414,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         TTooth& t = *editor->Tooth();
         const int32_t count = t.numlabels;
@@ -450,7 +436,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         const TTooth& t = *editor->Tooth();
         Control<QLineEdit>(*editor, "SPNumber")->setText("300");
@@ -498,7 +484,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0}, 400, 300);
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         TTooth& t = *editor->Tooth();
         const QImage before = editor->View()->Image();
@@ -530,7 +516,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0}, 400, 300);
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TTooth& t = *form.Study().GetTooth(0, 0);
         t.TransPars.Shiftx = shiftx;
         t.TransPars.Scaley = scaley;
@@ -550,7 +536,7 @@ private slots:
         WritePhotograph(study, "visit1", 11, 1, 240, 180, turned);
         WritePhotograph(study, "visit2", 11, 2, 240, 180, TTransPars::Identity(), 0); // black
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
 
         // The first photograph: marked aligned, never fitted.
         TToothForm* first = DoubleClick(form, 0, 0);
@@ -614,7 +600,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0, 1, 2});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* other = DoubleClick(form, 0, 2);
         TToothForm* editor = DoubleClick(form, 0, 1);
         TTooth &t0 = *form.Study().GetTooth(0, 0), &t1 = *editor->Tooth(), &t2 = *other->Tooth();
@@ -659,7 +645,7 @@ private slots:
         WritePhotograph(study, "visit0", 12, 0);
         WritePhotograph(study, "visit1", 12, 1);
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TTooth* t11at5 = form.Study().GetTooth(0, 5);
         TToothForm* target = DoubleClick(form, 0, 5);
         TToothForm* editor = DoubleClick(form, 0, 0);
@@ -697,7 +683,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11, 21}, {0, 1}, 320, 240);
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         QPointer<TToothForm> editor = DoubleClick(form, 0, 0);
         QVERIFY(editor);
         Click(form, "CalcAllBtn");
@@ -707,7 +693,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !form.Busy(); }, 60000));
         editor = DoubleClick(form, 1, 1);
         QVERIFY(editor);
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         QVERIFY(editor.isNull());
     }
 
@@ -716,7 +702,7 @@ private slots:
         const QString study = Study("s");
         WriteStudy(study, {11}, {0});
         TForm1 form;
-        QVERIFY(Open(form, study));
+        QVERIFY(ShowAndOpen(form, study));
         TToothForm* editor = DoubleClick(form, 0, 0);
         const TTooth& t = *editor->Tooth();
         const QImage normal = editor->View()->Image();
@@ -761,13 +747,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    QApplication app(argc, argv);
-    ToothFormTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVIX_WINDOW_TEST_MAIN(ToothFormTest)
 
 #include "ToothFormTest.moc"
