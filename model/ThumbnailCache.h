@@ -20,6 +20,7 @@ struct TFileStamp {
     QString Path; // absolute
     int64_t Size = -1;
     int64_t Modified = 0; // nanoseconds since the epoch
+    // Path made absolute (symbolic links kept); an empty Path gives the empty stamp.
     static TFileStamp Of(const QString& Path);
     friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
 };
@@ -51,9 +52,12 @@ class TThumbnailCache {
 public:
     static constexpr int64_t DefaultMaxBytes = int64_t(1) << 30;
 
-    // Folder is created when the first entry is stored.
+    // Folder is created when the first entry is stored; an empty Folder makes a cache that holds
+    // nothing. A negative MaxBytes counts as 0.
     explicit TThumbnailCache(QString Folder, int64_t MaxBytes = DefaultMaxBytes);
-    // The per-user cache folder of the program: <QStandardPaths::GenericCacheLocation>/orvix/thumbnails.
+    // The per-user cache folder of the program: <QStandardPaths::GenericCacheLocation>/orvix/thumbnails
+    // (~/.cache/orvix/thumbnails, or under $XDG_CACHE_HOME); empty when the system names no cache
+    // location.
     static QString DefaultFolder();
 
     const QString& Folder() const { return fFolder; }
@@ -61,13 +65,15 @@ public:
 
     // The entry of the photograph whose files are now Bitmap and Result; nothing when there is none,
     // when it was made for other versions of the files, or when it is damaged (a damaged entry is
-    // removed). Any thread.
+    // removed). A hit makes the entry the most recently used. Any thread.
     std::optional<TCacheEntry> Find(const TFileStamp& Bitmap, const TFileStamp& Result) const;
     // Stores Entry in place of any older entry of its bitmap, then trims the cache when it has grown
-    // beyond MaxBytes. Written through a temporary file, so a reader never sees half an entry. Any
-    // thread; never throws.
+    // beyond MaxBytes: down to 7/8 of it, sparing Entry's own file as long as others are left.
+    // Written through a temporary file, so a reader never sees half an entry. Any thread; never
+    // throws.
     void Store(const TCacheEntry& Entry);
-    // Removes the least recently stored or used entries until the cache holds at most MaxBytes.
+    // Removes the least recently stored or used entries until the cache holds at most MaxBytes
+    // (leftover temporary files of an interrupted Store count as entries). Any thread; never throws.
     void Trim();
 
 private:
@@ -76,5 +82,5 @@ private:
     QString fFolder;
     int64_t fMaxBytes;
     mutable std::mutex fLock;
-    int64_t fKnownBytes = -1; // the cache's size as last counted plus what was stored since; -1 unknown
+    mutable int64_t fKnownBytes = -1; // the size as last counted, kept up by Store and Find; -1 unknown
 };
