@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <optional>
 #include <thread>
 
 TTooth* TToothInTime::Add(std::unique_ptr<TTooth> Tooth)
@@ -201,23 +203,15 @@ namespace {
 // One photograph file of an intake and what became of it.
 struct TIntakeItem {
     QString File;
+    int32_t ID = 0, TimePoint = 0;
     std::unique_ptr<TTooth> Tooth;
     QString Error;
 };
 
-void LoadIntakeItem(TIntakeItem& item)
-{
-    try {
-        item.Tooth = LoadPhotograph(item.File);
-    } catch (const std::exception& e) {
-        item.Error = QString::fromStdString(e.what());
-    }
-}
-
 } // namespace
 
 std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress,
-                                         const std::atomic<bool>* Stop)
+                                         const std::atomic<bool>* Stop, const TOnPhotographLoaded& OnPhotograph)
 {
     psina = QDir(QDir::cleanPath(QFileInfo(Folder).absoluteFilePath())).dirName();
     QStringList subFolders;
@@ -226,27 +220,94 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
     path = Folder;
     K9 = !QFile::exists(Feline());
     std::vector<TIntakeItem> items;
+    int32_t total = 0; // every .bmp file counts in the progress, named by the convention or not
     for (const QString& sub : subFolders) {
         QStringList inSub;
         ListFiles(sub, inSub, "*.bmp", faAnyFile);
-        for (const QString& f : inSub)
-            items.push_back({f, nullptr, {}});
+        total += int32_t(inSub.size());
+        for (const QString& f : inSub) {
+            TIntakeItem item{f, 0, 0, nullptr, {}};
+            if (ParseToothFileName(QFileInfo(f).fileName(), item.ID, item.TimePoint))
+                items.push_back(std::move(item));
+        }
+    }
+    // A tooth's photographs are taken in by one worker, in time order, so that its first
+    // photograph, the alignment reference, is at hand for the quality of the others.
+    std::vector<std::vector<size_t>> groups;
+    {
+        std::vector<size_t> order(items.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return std::pair(items[a].ID, items[a].TimePoint) < std::pair(items[b].ID, items[b].TimePoint);
+        });
+        for (size_t k = 0; k < order.size(); ++k) {
+            if (k == 0 || items[order[k]].ID != items[order[k - 1]].ID)
+                groups.emplace_back();
+            groups.back().push_back(order[k]);
+        }
     }
 
-    // Photographs load independently, as many at once as the study has workers; the calling
-    // thread takes part and alone reports progress. They join the study in listing order.
     std::atomic<size_t> next{0};
-    std::atomic<int32_t> done{0};
-    auto work = [&](bool reports) {
-        for (size_t i; (i = next++) < items.size() && !(Stop && *Stop);) {
-            LoadIntakeItem(items[i]);
+    std::atomic<int32_t> done{total - int32_t(items.size())};
+    const std::shared_ptr<TThumbnailCache> cache = TTooth::ThumbnailCache();
+    auto intakeTooth = [&](const std::vector<size_t>& group, bool reports) {
+        const TTooth* reference = nullptr;
+        TPixelLease referenceLease;
+        for (size_t i : group) {
+            if (Stop && *Stop)
+                return;
+            TIntakeItem& item = items[i];
+            try {
+                std::optional<TCacheEntry> cached;
+                if (cache)
+                    cached = cache->Find(TFileStamp::Of(item.File), TFileStamp::Of(ResultFileName(item.File)));
+                if (cached)
+                    item.Tooth = std::make_unique<TTooth>(item.File, item.ID, cached->Summary);
+                else
+                    item.Tooth = std::make_unique<TTooth>(item.File, item.ID);
+                TTooth& tooth = *item.Tooth;
+                tooth.TimePoint = item.TimePoint;
+                if (!reference) {
+                    reference = &tooth;
+                } else if (tooth.NelmDone) {
+                    const TPhotographSummary* s = cached ? &cached->Summary : nullptr;
+                    if (s && !std::isnan(s->Quality) && s->RefBitmap == TFileStamp::Of(reference->fname) &&
+                        s->RefResult == TFileStamp::Of(reference->StatFileName())) {
+                        tooth.KnowQuality(*reference, s->Quality);
+                    } else {
+                        try {
+                            if (!referenceLease)
+                                referenceLease = reference->Lease();
+                            const TPixelLease own = tooth.Lease();
+                            tooth.KnowQuality(*reference, tooth.AlignmentQuality(*reference));
+                        } catch (const std::exception&) {
+                            // the quality is then measured when it is asked for
+                        }
+                    }
+                }
+                if (&tooth != reference)
+                    tooth.ReleasePixels();
+                if (OnPhotograph)
+                    OnPhotograph(tooth);
+            } catch (const std::exception& e) {
+                item.Tooth.reset();
+                item.Error = QString::fromStdString(e.what());
+            }
             const int32_t n = ++done;
             if (reports && OnProgress)
-                OnProgress(n, int32_t(items.size()));
+                OnProgress(n, total);
         }
+        referenceLease.reset();
+        if (reference)
+            const_cast<TTooth*>(reference)->ReleasePixels();
+    };
+    auto work = [&](bool reports) {
+        for (size_t g; (g = next++) < groups.size() && !(Stop && *Stop);)
+            intakeTooth(groups[g], reports);
     };
     std::vector<std::thread> helpers;
-    for (int32_t t = 1; t < MT->NumberOfThreads && size_t(t) < items.size(); ++t)
+    for (int32_t t = 1; t < MT->NumberOfThreads && size_t(t) < groups.size(); ++t)
         helpers.emplace_back(work, false);
     work(true);
     for (std::thread& t : helpers)
@@ -259,7 +320,7 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
         else if (!item.Error.isEmpty())
             failures.push_back({item.File, item.Error});
     if (OnProgress && !(Stop && *Stop))
-        OnProgress(done, int32_t(items.size()));
+        OnProgress(done, total);
     Sort();
     for (const auto& s : fItems)
         s->Sort();

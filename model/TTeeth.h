@@ -106,8 +106,14 @@ public:
     // what was read so far. Must not be called during a batch run.
     using TOnLoadProgress = std::function<void(int32_t Done, int32_t Total)>;
     // psina is the folder's real name also when Folder is "." or "..".
+    // A photograph's pixel data are let go once it is in (see TPixelLease); with a thumbnail cache
+    // in use, a photograph whose files are as the cache knows them is not decoded at all.
+    // OnPhotograph, when set, is called on a loading thread for every photograph taken in, before it
+    // joins the study: it may read what stays of a photograph without pixel data, and only then.
+    using TOnPhotographLoaded = std::function<void(const TTooth& Tooth)>;
     std::vector<TFailure> LoadFolder(const QString& Folder, const TOnLoadProgress& OnProgress = {},
-                                     const std::atomic<bool>* Stop = nullptr);
+                                     const std::atomic<bool>* Stop = nullptr,
+                                     const TOnPhotographLoaded& OnPhotograph = {});
     // What the last LoadFolder noticed about photographs it took in, one line each: every tooth and
     // time point with more than one photograph (with their files; the table, the chart and the
     // export use the first in listing order), and every result file that was not used (damaged, or
@@ -141,6 +147,7 @@ public:
     std::vector<TFailure> Failures() const;
     // Alignment quality of an aligned later photograph against its tooth's first photograph (1 is
     // a perfect match); NaN for a first photograph, an unaligned one, or one without a tooth.
+    // Known from the alignment or the intake; otherwise measured, loading both photographs.
     static double AlignQuality(const TTooth& Tooth);
 
     std::atomic<int32_t> CalcCount{0}; // photographs completed in the current run

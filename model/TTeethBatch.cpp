@@ -13,9 +13,20 @@ void TTooth::Superpose(bool Deform, const TOnShow& Showproc)
 double TTeeth::AlignQuality(const TTooth& Tooth)
 {
     const TTooth* reference = Tooth.Parent ? Tooth.Parent->First() : nullptr;
+    const double none = std::numeric_limits<double>::quiet_NaN();
     if (!Tooth.NelmDone || !reference || reference == &Tooth)
-        return std::numeric_limits<double>::quiet_NaN();
-    return Tooth.AlignmentQuality(*reference);
+        return none;
+    const double known = Tooth.KnownQuality(*reference);
+    if (!std::isnan(known))
+        return known;
+    try {
+        const TPixelLease own = Tooth.Lease(), other = reference->Lease();
+        const double q = Tooth.AlignmentQuality(*reference);
+        Tooth.KnowQuality(*reference, q);
+        return q;
+    } catch (const std::exception&) {
+        return none; // a photograph that cannot be read any more has no quality to show
+    }
 }
 
 TTeeth::~TTeeth()
@@ -75,10 +86,21 @@ std::vector<TFailure> TTeeth::Failures() const
 
 void TTeeth::CalcItems(int32_t Index, int32_t Size)
 {
+    // A worker keeps the reference of its tooth in memory until it moves on to another tooth: a
+    // block holds a tooth's photographs one after the other, so each reference is loaded about
+    // once, and the run holds at most two photographs per worker.
+    TPixelLease reference;
     for (int32_t i = Index; i < Index + Size; ++i) {
         TTooth* tooth = ToothVector[size_t(i)];
         // One photograph that fails must not end the rest of this worker's block.
         try {
+            const TTooth* first = Alignaswell && tooth->Parent ? tooth->Parent->First() : nullptr;
+            if (reference.get() != first) {
+                reference.reset();
+                if (first && first != tooth)
+                    reference = first->Lease();
+            }
+            const TPixelLease lease = tooth->Lease();
             if (Refitting)
                 tooth->NelmDone = false; // Superpose then fits from the current transform
             if (Alignaswell)

@@ -5,21 +5,285 @@
 
 #include <QFileInfo>
 
-TTooth::TTooth(const QString& aFname, int32_t aID) : ID(aID), fname(aFname)
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+std::atomic<int32_t> LoadedCount{0};
+std::atomic<int32_t> PeakLoaded{0};
+std::mutex CacheLock;
+std::shared_ptr<TThumbnailCache> Cache;
+
+void CountLoaded(int32_t Delta)
 {
-    const QImage bitmap = LoadBitmapFile(fname);
-    TransPars = TTransPars::Identity();
-    NELMPars = TransPars;
-    Raw.Setbitmap(bitmap);
-    if (LoadStat()) {
-        DrawDirty();
-    } else {
-        Image = Raw;
-        Contour = Image;
+    const int32_t now = LoadedCount += Delta;
+    for (int32_t peak = PeakLoaded.load(); now > peak && !PeakLoaded.compare_exchange_weak(peak, now);) {
     }
 }
 
+// Frees the memory, which clear() would keep.
+template <class T> void Drop(T& v)
+{
+    T().swap(v);
+}
+
+} // namespace
+
+bool SameTransPars(const TTransPars& a, const TTransPars& b)
+{
+    return std::memcmp(&a, &b, sizeof(TTransPars)) == 0;
+}
+
+bool TTooth::TSavedState::operator==(const TSavedState& b) const
+{
+    const TSavedState& a = *this;
+    return SameTransPars(a.TransPars, b.TransPars) && SameTransPars(a.NELMPars, b.NELMPars) &&
+           a.NelmDone == b.NelmDone && a.DisableMask == b.DisableMask && a.HasMask == b.HasMask &&
+           a.numlabels == b.numlabels && a.SPnumber == b.SPnumber &&
+           std::memcmp(&a.Compactness, &b.Compactness, sizeof(double)) == 0 &&
+           std::memcmp(&a.BGThreshold, &b.BGThreshold, sizeof(double)) == 0 &&
+           std::memcmp(&a.RGThreshold, &b.RGThreshold, sizeof(double)) == 0;
+}
+
+TTooth::TTooth(const QString& aFname, int32_t aID) : ID(aID), fname(aFname)
+{
+    TransPars = TTransPars::Identity();
+    NELMPars = TransPars;
+    std::lock_guard lock(fPixelLock);
+    LoadPixelsLocked();
+}
+
+TTooth::TTooth(const QString& aFname, int32_t aID, const TPhotographSummary& Summary) : ID(aID), fname(aFname)
+{
+    fWidth = Summary.Width;
+    fHeight = Summary.Height;
+    DisableMask = Summary.DisableMask;
+    fHasMask = Summary.HasMask;
+    numlabels = Summary.numlabels;
+    SPnumber = Summary.SPnumber;
+    TransPars = Summary.TransPars;
+    NELMPars = Summary.NELMPars;
+    NelmDone = Summary.NelmDone;
+    Compactness = Summary.Compactness;
+    BGThreshold = Summary.BGThreshold;
+    RGThreshold = Summary.RGThreshold;
+    Cleanliness = Summary.Cleanliness;
+    RArea = Summary.RArea;
+    GArea = Summary.GArea;
+    MaxIntensity = Summary.MaxIntensity;
+    StatNote = Summary.StatNote;
+    fThumb = Summary.Thumbnail;
+    NoteSaved();
+}
+
+TTooth::~TTooth()
+{
+    if (fLoaded)
+        CountLoaded(-1);
+}
+
+TTooth::TSavedState TTooth::CurrentState() const
+{
+    return {TransPars, NELMPars, NelmDone, DisableMask, HasMask(), numlabels, SPnumber,
+            Compactness, BGThreshold, RGThreshold};
+}
+
+void TTooth::NoteSaved() const
+{
+    fSaved = CurrentState();
+}
+
+bool TTooth::Unsaved() const
+{
+    return !(CurrentState() == fSaved);
+}
+
+void TTooth::LoadPixelsLocked()
+{
+    const QImage bitmap = LoadBitmapFile(fname);
+    Raw.Setbitmap(bitmap);
+    const bool wasDone = Done();
+    if (LoadStat()) {
+        DrawDirty();
+    } else {
+        // Results that no longer describe the files (changed since) are not shown as measured.
+        if (wasDone) {
+            DeleteSuperPixels();
+            TransPars = NELMPars = TTransPars::Identity();
+            NelmDone = false;
+            Cleanliness = 0;
+            Drop(Mask);
+        }
+        Raw.Transform(TransPars, Image);
+        Contour = Image;
+    }
+    fWidth = Raw.Width();
+    fHeight = Raw.Height();
+    fLoaded = true;
+    CountLoaded(1);
+    NoteSaved();
+}
+
+bool TTooth::HasMask() const
+{
+    return fLoaded ? !Mask.empty() : fHasMask;
+}
+
+double TTooth::KnownQuality(const TTooth& reference) const
+{
+    if (SameTransPars(fQuality.Own, TransPars) && SameTransPars(fQuality.Reference, reference.TransPars))
+        return fQuality.Value;
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+void TTooth::KnowQuality(const TTooth& reference, double Quality) const
+{
+    fQuality = {Quality, TransPars, reference.TransPars, TFileStamp::Of(reference.fname),
+                TFileStamp::Of(reference.StatFileName())};
+}
+
+bool TTooth::PixelsLoaded() const
+{
+    std::lock_guard lock(fPixelLock);
+    return fLoaded;
+}
+
+void TTooth::Acquire() const
+{
+    std::lock_guard lock(fPixelLock);
+    if (!fLoaded)
+        const_cast<TTooth*>(this)->LoadPixelsLocked();
+    ++fLeases;
+}
+
+void TTooth::Release() const
+{
+    std::lock_guard lock(fPixelLock);
+    if (--fLeases == 0)
+        const_cast<TTooth*>(this)->ReleaseLocked();
+}
+
+bool TTooth::ReleasePixels()
+{
+    std::lock_guard lock(fPixelLock);
+    if (fLeases == 0)
+        ReleaseLocked();
+    return !fLoaded;
+}
+
+void TTooth::ReleaseLocked()
+{
+    if (!fLoaded || Unsaved())
+        return;
+    fHasMask = !Mask.empty();
+    fThumb = Thumbnail(512);
+    if (const std::shared_ptr<TThumbnailCache> cache = ThumbnailCache()) {
+        // Stamped now, after the last save: the entry describes the files as they are.
+        TCacheEntry entry;
+        entry.Bitmap = TFileStamp::Of(fname);
+        entry.Result = TFileStamp::Of(StatFileName());
+        entry.Summary = Summary();
+        cache->Store(entry);
+    }
+    Drop(Raw.img);
+    Raw = TIntImage();
+    Image = TIntImage();
+    Contour = TIntImage();
+    Drop(labels);
+    Drop(Dirty);
+    Drop(Mask);
+    Drop(SPList);
+    fLoaded = false;
+    CountLoaded(-1);
+}
+
+TPhotographSummary TTooth::Summary() const
+{
+    TPhotographSummary s;
+    s.Width = fWidth;
+    s.Height = fHeight;
+    s.DisableMask = DisableMask;
+    s.HasMask = HasMask();
+    s.numlabels = numlabels;
+    s.SPnumber = SPnumber;
+    s.TransPars = TransPars;
+    s.NELMPars = NELMPars;
+    s.NelmDone = NelmDone;
+    s.Compactness = Compactness;
+    s.BGThreshold = BGThreshold;
+    s.RGThreshold = RGThreshold;
+    s.Cleanliness = Cleanliness;
+    s.RArea = RArea;
+    s.GArea = GArea;
+    s.MaxIntensity = MaxIntensity;
+    s.StatNote = StatNote;
+    s.Thumbnail = fLoaded ? Thumbnail(512) : fThumb;
+    if (!std::isnan(fQuality.Value) && SameTransPars(fQuality.Own, TransPars)) {
+        s.Quality = fQuality.Value;
+        s.RefBitmap = fQuality.RefBitmap;
+        s.RefResult = fQuality.RefResult;
+    }
+    return s;
+}
+
+int32_t TTooth::LoadedPhotographs()
+{
+    return LoadedCount;
+}
+
+int32_t TTooth::PeakLoadedPhotographs()
+{
+    return PeakLoaded;
+}
+
+void TTooth::ResetPeakLoaded()
+{
+    PeakLoaded = LoadedCount.load();
+}
+
+void TTooth::UseThumbnailCache(std::shared_ptr<TThumbnailCache> aCache)
+{
+    std::lock_guard lock(CacheLock);
+    Cache = std::move(aCache);
+}
+
+std::shared_ptr<TThumbnailCache> TTooth::ThumbnailCache()
+{
+    std::lock_guard lock(CacheLock);
+    return Cache;
+}
+
+TPixelLease::TPixelLease(const TTooth* Tooth)
+{
+    if (!Tooth)
+        return;
+    Tooth->Acquire();
+    fTooth = const_cast<TTooth*>(Tooth);
+}
+
+TPixelLease& TPixelLease::operator=(TPixelLease&& Other) noexcept
+{
+    if (this != &Other) {
+        reset();
+        fTooth = std::exchange(Other.fTooth, nullptr);
+    }
+    return *this;
+}
+
+void TPixelLease::reset() noexcept
+{
+    if (TTooth* t = std::exchange(fTooth, nullptr))
+        t->Release();
+}
+
 QString TTooth::StatFileName() const
+{
+    return ResultFileName(fname);
+}
+
+QString ResultFileName(const QString& fname)
 {
     const QFileInfo info(fname);
     const QString name = info.fileName();
@@ -115,8 +379,11 @@ void TTooth::DrawAll(int32_t What)
 
 QImage TTooth::Thumbnail(int32_t MaxSide) const
 {
-    if (Contour.Width() <= 0 || Contour.Height() <= 0)
-        return {};
+    if (Contour.Width() <= 0 || Contour.Height() <= 0) {
+        if (fThumb.isNull() || std::max(fThumb.width(), fThumb.height()) <= MaxSide)
+            return fThumb;
+        return fThumb.scaled(MaxSide, MaxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
     QImage full;
     Contour.GetBitmap(full);
     if (std::max(full.width(), full.height()) <= MaxSide)

@@ -2,18 +2,48 @@
 // parameters, measurements and transforms, and its result file beside the photograph.
 //
 // A photograph has no lock: it is used by the UI thread or by the one batch worker it is assigned
-// to, never by both at once.
+// to, never by both at once. Its pixel data (Raw, Image, Contour, labels, Dirty, Mask, SPList) are
+// in memory only while something holds a TPixelLease on it; everything else stays, so that a study
+// of hundreds of photographs fits in memory. Reading another photograph's Image (the alignment
+// reference) needs a lease on it too; leases themselves are thread-safe.
 #pragma once
 
 #include "TIntImage.h"
 #include "TSuperpose.h"
+#include "ThumbnailCache.h"
 
 #include <QImage>
 #include <QString>
 
 #include <algorithm>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 class TToothInTime;
+class TTooth;
+
+// Keeps a photograph's pixel data in memory while it lives; the last lease to go lets them go.
+class TPixelLease {
+public:
+    TPixelLease() = default;
+    // Loads the pixel data when they are not in memory: the bitmap, then its result file. Throws
+    // TOrvixError naming the file when the bitmap cannot be read any more.
+    explicit TPixelLease(const TTooth* Tooth);
+    TPixelLease(TPixelLease&& Other) noexcept : fTooth(std::exchange(Other.fTooth, nullptr)) {}
+    TPixelLease& operator=(TPixelLease&& Other) noexcept;
+    TPixelLease(const TPixelLease&) = delete;
+    TPixelLease& operator=(const TPixelLease&) = delete;
+    ~TPixelLease() { reset(); }
+
+    void reset() noexcept;
+    TTooth* get() const { return fTooth; }
+    explicit operator bool() const { return fTooth != nullptr; }
+
+private:
+    TTooth* fTooth = nullptr;
+};
 
 // Classes of a superpixel and values of TTooth::Dirty.
 enum TKind : int32_t { kBackground = 0, kGreen = 1, kRed = 2 };
@@ -35,6 +65,9 @@ public:
     // Loads the bitmap fname and then its result file. Throws TOrvixError naming the file when the
     // bitmap cannot be read.
     TTooth(const QString& fname, int32_t ID);
+    // A photograph known from the thumbnail cache: nothing is decoded until it is leased.
+    TTooth(const QString& fname, int32_t ID, const TPhotographSummary& Summary);
+    ~TTooth();
     TTooth(const TTooth&) = delete;
     TTooth& operator=(const TTooth&) = delete;
 
@@ -64,6 +97,34 @@ public:
     TTransPars TransPars;
     TTransPars NELMPars;
     bool NelmDone = false;
+
+    // Pixel data. A new photograph has them in memory until ReleasePixels or its first lease ends.
+    TPixelLease Lease() const { return TPixelLease(this); }
+    bool PixelsLoaded() const;
+    // Lets the pixel data go when no lease holds them and nothing of them is unsaved; the display
+    // thumbnail is kept (and stored in the thumbnail cache, when one is in use). Returns whether
+    // they went.
+    bool ReleasePixels();
+    // State that only memory holds: a transform moved by hand, classes or parameters not yet
+    // saved. Such a photograph keeps its pixel data until it is saved.
+    bool Unsaved() const;
+    // Size of Raw, also while the pixel data are out of memory.
+    int32_t Width() const { return fWidth; }
+    int32_t Height() const { return fHeight; }
+    // A tooth mask is set (whether or not DisableMask), also while the pixel data are out of memory.
+    bool HasMask() const;
+    // What is kept of the photograph without its pixel data, for the thumbnail cache.
+    TPhotographSummary Summary() const;
+
+    // Photographs of the process with pixel data in memory, and the most there were at once since
+    // the last ResetPeakLoaded.
+    static int32_t LoadedPhotographs();
+    static int32_t PeakLoadedPhotographs();
+    static void ResetPeakLoaded();
+    // The process's thumbnail cache (none by default): photographs store their summary and
+    // thumbnail there when they let their pixel data go.
+    static void UseThumbnailCache(std::shared_ptr<TThumbnailCache> Cache);
+    static std::shared_ptr<TThumbnailCache> ThumbnailCache();
 
     bool Done() const { return numlabels > 0; }
     // Segmented, and no superpixel is brighter than black (a failed flash, a lens cap): such a
@@ -132,13 +193,19 @@ public:
     // the fit compares): 1 is a perfect match, below DoubtfulAlignQuality doubtful. Computed on
     // demand.
     double AlignmentQuality(const TTooth& reference) const;
+    // The last AlignmentQuality computed against reference, while neither photograph has moved since;
+    // NaN otherwise. Kept without pixel data.
+    double KnownQuality(const TTooth& reference) const;
+    // Remembers Quality as this photograph's alignment quality against reference as both stand.
+    void KnowQuality(const TTooth& reference, double Quality) const;
 
     // Display: normal view (class outlines white, mask outline magenta) and the inspection views
     // 0 classes, 1 intensity, 2..4 red/green/blue means.
     void DrawDirty();
     void DrawAll(int32_t What);
     // Contour scaled smoothly to at most MaxSide pixels on its longer side (never enlarged), for
-    // overview thumbnails; a null image when there is no Contour. Any thread that may read Contour.
+    // overview thumbnails; a null image when there is no Contour. Without pixel data, the thumbnail
+    // kept when they went (at most 512 pixels). Any thread that may read Contour.
     QImage Thumbnail(int32_t MaxSide = 512) const;
 
     // Builds SPList (truncated colour means, areas) and MaxIntensity from labels and numlabels;
@@ -146,8 +213,42 @@ public:
     void BuildSuperPixelTable();
 
 private:
+    friend class TPixelLease;
     void CalcMaskedArea();
+    // The scalar state as last loaded or saved, which tells Unsaved state from saved.
+    struct TSavedState {
+        TTransPars TransPars, NELMPars;
+        bool NelmDone = false, DisableMask = false, HasMask = false;
+        int32_t numlabels = 0, SPnumber = 0;
+        double Compactness = 0, BGThreshold = 0, RGThreshold = 0;
+        bool operator==(const TSavedState& b) const;
+    };
+    TSavedState CurrentState() const;
+    void NoteSaved() const;
+    void LoadPixelsLocked();
+    void ReleaseLocked();
+    void Acquire() const;
+    void Release() const;
+
+    mutable std::mutex fPixelLock;
+    mutable int32_t fLeases = 0;
+    bool fLoaded = false;
+    int32_t fWidth = 0, fHeight = 0;
+    bool fHasMask = false;
+    QImage fThumb; // kept while the pixel data are out of memory
+    mutable TSavedState fSaved;
+    struct TQuality {
+        double Value = std::numeric_limits<double>::quiet_NaN();
+        TTransPars Own, Reference;
+        TFileStamp RefBitmap, RefResult; // the reference's files when Value was computed
+    };
+    mutable TQuality fQuality;
 };
+
+bool SameTransPars(const TTransPars& a, const TTransPars& b);
+
+// The result file of a bitmap: photo.bmp -> photo.sp beside it.
+QString ResultFileName(const QString& BitmapFile);
 
 // Paints in pixels (width x height) every pixel with two or more not-yet-painted differently
 // labelled neighbours, which gives boundaries about one pixel wide.

@@ -28,6 +28,7 @@ void TTooth::Superpose(bool Deform, const TOnShow& Showproc, const TTooth* Refer
         if (moved)
             Raw.Transform(TransPars, Image);
         DrawDirty();
+        KnowQuality(*Reference, AlignmentQuality(*Reference));
         return;
     }
     // Fitted on a copy, so that a failed fit leaves the photograph as it was.
@@ -38,6 +39,9 @@ void TTooth::Superpose(bool Deform, const TOnShow& Showproc, const TTooth* Refer
     NELMPars = TransPars;
     DrawDirty();
     NelmDone = true;
+    // Measured here, where both photographs are in memory, so that the table and the command line
+    // need not load them again for it.
+    KnowQuality(*Reference, AlignmentQuality(*Reference));
 }
 
 double TTooth::AlignmentQuality(const TTooth& reference) const

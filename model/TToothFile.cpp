@@ -273,6 +273,7 @@ void TTooth::SaveStat() const
         StreamWriteInt(s, MaxIntensity);
         return s.Flush();
     });
+    NoteSaved();
 }
 
 bool TTooth::LoadStat()

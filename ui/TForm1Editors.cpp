@@ -161,6 +161,7 @@ void TForm1::MaskSet(TTooth* Sender)
             continue;
         for (const auto& q : *series)
             if (q.get() != Sender) {
+                const TPixelLease lease = q->Lease();
                 q->SetMask(*Sender); // copies, reclassifies and saves
                 ToothEdited(q.get());
             }

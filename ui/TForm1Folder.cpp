@@ -18,7 +18,8 @@
 
 namespace {
 
-// Thumbnails of every photograph, made in parallel off the UI thread.
+// Thumbnails of every photograph, made in parallel off the UI thread (an alignment quality not
+// known from the intake is measured here).
 std::vector<std::pair<const TTooth*, TThumb>> MakeThumbs(const TTeeth& teeth)
 {
     std::vector<std::pair<const TTooth*, TThumb>> thumbs;
@@ -113,7 +114,18 @@ void TForm1::OpenFolder(const QString& Folder)
                     const double value = total > 0 ? double(done) / total : 1;
                     QMetaObject::invokeMethod(this, [this, value] { SetProgress(value); }, Qt::QueuedConnection);
                 },
-                &Abort);
+                &Abort,
+                [this](const TTooth& tooth) {
+                    // Only what stays of a photograph without its pixel data; the table shows it at once.
+                    TThumb thumb = MakeThumb(tooth, false);
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, id = tooth.ID, time = tooth.TimePoint, thumb = std::move(thumb)]() mutable {
+                            fModel->AddLoading(id, time, std::move(thumb));
+                        },
+                        Qt::QueuedConnection);
+                });
+            // Cheap now: the thumbnails and alignment qualities stay with the photographs.
             thumbs = MakeThumbs(*Teeth);
         } catch (const std::exception& e) {
             failures.push_back({path, QString::fromStdString(e.what())});

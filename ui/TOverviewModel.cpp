@@ -9,7 +9,7 @@ TThumb MakeThumb(const TTooth& Tooth, bool WithQuality)
 {
     TThumb t;
     t.Image = Tooth.Thumbnail(512);
-    t.ImageSize = QSize(Tooth.Image.Width(), Tooth.Image.Height());
+    t.ImageSize = QSize(Tooth.Width(), Tooth.Height());
     if (WithQuality)
         t.Quality = TTeeth::AlignQuality(Tooth);
     return t;
@@ -22,6 +22,8 @@ void TOverviewModel::SetStudy(const TTeeth* Teeth, std::vector<std::pair<const T
     beginResetModel();
     fTeeth = Teeth;
     fCells.clear();
+    fLoading.clear();
+    fLoadingIDs.clear();
     for (auto& [tooth, thumb] : Thumbs)
         fCells[tooth].Thumb = std::move(thumb);
     if (Teeth)
@@ -33,6 +35,36 @@ void TOverviewModel::SetStudy(const TTeeth* Teeth, std::vector<std::pair<const T
         for (const auto& series : *Teeth)
             fNames << series->Name();
     endResetModel();
+}
+
+void TOverviewModel::AddLoading(int32_t ID, int32_t TimePoint, TThumb Thumb)
+{
+    if (fTeeth || TimePoint < 0 || fLoading.count({ID, TimePoint}))
+        return;
+    if (!fEverLoaded) {
+        // The empty starting grid gives way to the study's own.
+        beginResetModel();
+        fEverLoaded = true;
+        fRows = 0;
+        fNames.clear();
+        endResetModel();
+    }
+    auto at = std::lower_bound(fLoadingIDs.begin(), fLoadingIDs.end(), ID);
+    if (at == fLoadingIDs.end() || *at != ID) {
+        const int column = int(at - fLoadingIDs.begin());
+        beginInsertColumns({}, column, column);
+        fLoadingIDs.insert(at, ID);
+        fNames.insert(column, QString::number(ID));
+        endInsertColumns();
+    }
+    if (TimePoint >= fRows) {
+        beginInsertRows({}, fRows, TimePoint);
+        fRows = TimePoint + 1;
+        endInsertRows();
+    }
+    fLoading[{ID, TimePoint}].Thumb = std::move(Thumb);
+    const int column = int(std::lower_bound(fLoadingIDs.begin(), fLoadingIDs.end(), ID) - fLoadingIDs.begin());
+    emit dataChanged(index(TimePoint, column), index(TimePoint, column));
 }
 
 void TOverviewModel::Renamed()
@@ -93,6 +125,10 @@ QModelIndex TOverviewModel::IndexOf(const TTooth* Tooth) const
 
 const TOverviewModel::TCell* TOverviewModel::Cell(const QModelIndex& index) const
 {
+    if (!fTeeth && index.isValid() && size_t(index.column()) < fLoadingIDs.size()) {
+        auto it = fLoading.find({fLoadingIDs[size_t(index.column())], index.row()});
+        return it == fLoading.end() ? nullptr : &it->second;
+    }
     const TTooth* tooth = ToothAt(index);
     if (!tooth)
         return nullptr;
@@ -145,7 +181,8 @@ QVariant TOverviewModel::data(const QModelIndex& index, int role) const
     case DoubtfulRole:
         return doubtful;
     case Qt::ToolTipRole: {
-        QStringList lines{ToothAt(index)->fname};
+        const TTooth* tooth = ToothAt(index);
+        QStringList lines{tooth ? tooth->fname : QString()};
         if (!t.Failure.isEmpty())
             lines << "Failed: " + t.Failure;
         if (!std::isnan(t.Quality))

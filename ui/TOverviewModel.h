@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QStyledItemDelegate>
+#include <map>
 #include <unordered_map>
 
 // What a cell shows of its photograph.
@@ -35,6 +36,10 @@ public:
     // thumbnails made for it. The names come from the study's teeth.
     void SetStudy(const TTeeth* Teeth, std::vector<std::pair<const TTooth*, TThumb>> Thumbs);
     const TTeeth* Study() const { return fTeeth; }
+    // While a study is being taken in (no study shown): a cell for the photograph of tooth ID at
+    // TimePoint, with the tooth number as its column's title, so that the table fills as photographs
+    // are read. The first photograph of a cell stays. SetStudy ends this.
+    void AddLoading(int32_t ID, int32_t TimePoint, TThumb Thumb);
     // Rereads the tooth names into the header.
     void Renamed();
     // New thumbnail of one photograph; refreshes only its cell.
@@ -64,6 +69,8 @@ private:
     const TCell* Cell(const QModelIndex& index) const;
 
     const TTeeth* fTeeth = nullptr;
+    std::vector<int32_t> fLoadingIDs; // columns while a study is being taken in
+    std::map<std::pair<int32_t, int32_t>, TCell> fLoading; // by tooth number and time point
     bool fEverLoaded = false;
     int fRows = 0;
     QStringList fNames;

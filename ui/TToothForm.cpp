@@ -29,10 +29,16 @@ void TToothForm::ShowTooth(TTooth* t)
 {
     if (!t)
         return;
+    const TTooth* first = t->Parent ? t->Parent->First() : nullptr;
+    // Taken before anything changes: a photograph that cannot be read any more leaves the window as it was.
+    TPixelLease lease = t->Lease();
+    TPixelLease referenceLease = first && first != t ? first->Lease() : TPixelLease();
     FlushAppraise();
     if (t != tooth)
         ClearUndo();
     tooth = t;
+    fLease = std::move(lease);
+    fReferenceLease = std::move(referenceLease);
     fBoxes.clear();
     LeftButtonPressed = false;
     fHover = {-1, -1};
@@ -304,6 +310,9 @@ void TToothForm::closeEvent(QCloseEvent* event)
         FlushAppraise();
         if (OnToothClose)
             OnToothClose(this);
+        // A transform moved by hand and not yet recalculated keeps the pixel data in memory anyway.
+        fReferenceLease.reset();
+        fLease.reset();
     }
     event->accept();
 }

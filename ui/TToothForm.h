@@ -164,6 +164,8 @@ private:
     void ShowQuality();
 
     TTooth* tooth = nullptr; // not owned; the main window closes its editors before it frees photographs
+    // The pixel data of the photograph shown and of its tooth's reference, held while the window is open.
+    TPixelLease fLease, fReferenceLease;
     int32_t delx = 0, dely = 0;
     QImage buf;    // the picture with the hover highlight
     QImage fShown; // the picture as shown without the highlight (Contour, or Compare's mix)

@@ -1,6 +1,7 @@
 // The desktop program: orvix [STUDY_DIR]
 #include "DefaultIniFile.h"
 #include "TForm1.h"
+#include "TTooth.h"
 
 #include <QApplication>
 
@@ -8,6 +9,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     OpenSettingsFile();
+    // Re-opening a study then decodes only the photographs that changed since.
+    if (const QString cache = TThumbnailCache::DefaultFolder(); !cache.isEmpty())
+        TTooth::UseThumbnailCache(std::make_shared<TThumbnailCache>(cache));
     int result;
     {
         const QStringList args = app.arguments();
