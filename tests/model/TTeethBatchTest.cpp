@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <array>
 #include <cmath>
 
 class TTeethBatchTest : public ToothFixture {
@@ -177,4 +178,81 @@ TEST_F(TTeethBatchTest, RefitFitsAlignedPhotographsAgain)
     EXPECT_NEAR(later->TransPars.Shiftx, 6, 1.5) << "fitted again";
     EXPECT_TRUE(later->NelmDone);
     EXPECT_TRUE(study->GetTooth(0, 0)->TransPars.IsIdentity()) << "the first photograph is only marked";
+}
+
+// Pixel data live while leased: a released photograph comes back from its files exactly as it was,
+// and a batch holds at most its photograph and that photograph's reference per worker.
+TEST_F(TTeethBatchTest, BatchHoldsAtMostTwoPhotographsPerWorkerAndReleasedOnesComeBackTheSame)
+{
+    for (int32_t tooth = 1; tooth <= 4; ++tooth)
+        for (int32_t time = 0; time < 3; ++time)
+            Photo(QString("A%1%2.bmp").arg(tooth * 10 + 1).arg(time, 3, 10, QChar('0')), 2 * time);
+    auto study = Study(2);
+    EXPECT_EQ(TTooth::LoadedPhotographs(), 0) << "the intake lets every photograph's pixels go";
+    TTooth::ResetPeakLoaded();
+    ASSERT_TRUE(Start(*study, false, true));
+    ASSERT_TRUE(WaitFor([&] { return !Ended.empty(); }));
+    ASSERT_TRUE(Ended[0]);
+    EXPECT_LE(TTooth::PeakLoadedPhotographs(), 2 * study->NumberOfThreads());
+    EXPECT_GE(TTooth::PeakLoadedPhotographs(), 2) << "a later photograph and its reference were both in memory";
+    EXPECT_EQ(TTooth::LoadedPhotographs(), 0);
+
+    TTooth* later = study->GetTooth(1, 2);
+    ASSERT_TRUE(later && later->Done() && later->NelmDone);
+    EXPECT_FALSE(later->PixelsLoaded());
+    const double quality = TTeeth::AlignQuality(*later);
+    EXPECT_FALSE(std::isnan(quality)) << "known from the alignment, without loading anything";
+    EXPECT_EQ(TTooth::LoadedPhotographs(), 0);
+    TIntVector labels, dirty;
+    TSPVector spList;
+    std::array<double, 5> params{};
+    TTransPars pars;
+    QImage contour;
+    for (int round = 0; round < 2; ++round) {
+        const TPixelLease lease = later->Lease();
+        ASSERT_TRUE(later->PixelsLoaded());
+        if (round == 0) {
+            labels = later->labels;
+            dirty = later->Dirty;
+            spList = later->SPList;
+            pars = later->TransPars;
+            for (int32_t p = 0; p < 5; ++p)
+                params[size_t(p)] = later->GetParam(p);
+            later->Contour.GetBitmap(contour);
+            ASSERT_FALSE(labels.empty());
+        } else {
+            EXPECT_EQ(later->labels, labels);
+            EXPECT_EQ(later->Dirty, dirty);
+            EXPECT_EQ(later->SPList.size(), spList.size());
+            for (size_t k = 0; k < spList.size(); ++k)
+                EXPECT_EQ(later->SPList[k].Kind, spList[k].Kind);
+            EXPECT_TRUE(SameTransPars(later->TransPars, pars));
+            for (int32_t p = 0; p < 5; ++p)
+                EXPECT_EQ(later->GetParam(p), params[size_t(p)]) << p;
+            QImage again;
+            later->Contour.GetBitmap(again);
+            EXPECT_EQ(again, contour);
+        }
+        if (round == 0) {
+            // The reference is read through its own lease.
+            const TPixelLease reference = later->Parent->First()->Lease();
+            EXPECT_EQ(later->AlignmentQuality(*later->Parent->First()), quality);
+        }
+    }
+    EXPECT_FALSE(later->PixelsLoaded());
+    EXPECT_EQ(later->Thumbnail(512).size(), contour.size()) << "the thumbnail stays";
+
+    // A transform moved by hand and not saved keeps the pixels; saving lets them go.
+    {
+        const TPixelLease lease = later->Lease();
+        later->TransPars.Shiftx += 3;
+        later->Raw.Transform(later->TransPars, later->Image);
+    }
+    EXPECT_TRUE(later->PixelsLoaded());
+    EXPECT_TRUE(later->Unsaved());
+    {
+        const TPixelLease lease = later->Lease();
+        later->SaveStat();
+    }
+    EXPECT_FALSE(later->PixelsLoaded());
 }

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 class TTeethTest : public ToothFixture {
 protected:
@@ -187,4 +188,74 @@ TEST_F(TTeethTest, RejectedResultFilesAreNamedAndDotFoldersHaveTheirRealName)
     EXPECT_FALSE(study.GetTooth(0, 0)->Done());
     EXPECT_EQ(study.IntakeNotes(),
               QStringList(Path("v/A11000.bmp") + ": results do not match the photograph; it will be recalculated"));
+}
+
+// Re-opening decodes nothing whose files the thumbnail cache knows, and a cached photograph is the
+// same as a decoded one; a changed bitmap or result file, or a damaged entry, is read from its files.
+TEST_F(TTeethTest, ThumbnailCacheServesUnchangedPhotographsOnly)
+{
+    QTemporaryDir cacheDir;
+    TTooth::UseThumbnailCache(std::make_shared<TThumbnailCache>(cacheDir.path()));
+    struct TNoCache {
+        ~TNoCache() { TTooth::UseThumbnailCache(nullptr); }
+    } noCache;
+    // A green disk with a red patch, 40 x 30, shifted by dx.
+    auto photo = [&](const QString& name, int32_t dx) {
+        TIntVector colours(40 * 30, 0x100804);
+        for (int32_t y = 0; y < 30; ++y)
+            for (int32_t x = 0; x < 40; ++x)
+                if ((x - 20 - dx) * (x - 20 - dx) + (y - 15) * (y - 15) < 100)
+                    colours[size_t(x + 40 * y)] = x > 22 + dx ? 0xD04020 : 0x30D040;
+        QDir(Dir.path()).mkpath("v");
+        return WriteBitmap("v/" + name, 40, 30, colours);
+    };
+    for (const char* n : {"A11000.bmp", "A11001.bmp", "A21000.bmp"})
+        TTooth(photo(n, n[5] - '0'), 11).DoSuperpixel(30, 20, 0.5, 0);
+
+    auto open = [&] {
+        auto study = std::make_unique<TTeeth>(2);
+        EXPECT_TRUE(study->LoadFolder(Dir.path()).empty());
+        return study;
+    };
+    auto summary = [](const TTooth& t) {
+        return QString("%1 %2 %3 %4 %5 %6 %7").arg(t.numlabels).arg(t.RArea).arg(t.GArea).arg(t.BGThreshold)
+            .arg(t.Width()).arg(t.Height()).arg(t.StatNote);
+    };
+    const auto first = open(); // decodes and fills the cache
+    TTooth::ResetPeakLoaded();
+    const auto again = open();
+    EXPECT_EQ(TTooth::PeakLoadedPhotographs(), 0) << "nothing decoded";
+    for (int32_t s = 0; s < 2; ++s)
+        for (int32_t i = 0; i < (*first)[s]->Count(); ++i) {
+            const TTooth& a = *(*first)[s]->operator[](i);
+            const TTooth& b = *(*again)[s]->operator[](i);
+            EXPECT_EQ(summary(b), summary(a));
+            EXPECT_EQ(b.Thumbnail(512), a.Thumbnail(512));
+            EXPECT_EQ(b.Done(), true);
+        }
+
+    // Damaged entries (cut short) are passed over and replaced.
+    for (const QFileInfo& e : QDir(cacheDir.path()).entryInfoList({"*.entry"}, QDir::Files)) {
+        QFile f(e.filePath());
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.resize(e.size() / 2);
+    }
+    const auto repaired = open();
+    EXPECT_EQ(summary(*repaired->GetTooth(0, 1)), summary(*first->GetTooth(0, 1)));
+    TTooth::ResetPeakLoaded();
+    open();
+    EXPECT_EQ(TTooth::PeakLoadedPhotographs(), 0) << "the damaged entries were replaced";
+
+    // The result file rewritten with another threshold; the bitmap retaken (same size, moved disk).
+    {
+        TTooth t(Path("v/A11000.bmp"), 11);
+        t.DoSuperpixel(30, 20, 0.25, 0);
+    }
+    photo("A21000.bmp", 6);
+    const auto reopened = open();
+    EXPECT_EQ(reopened->GetTooth(0, 0)->BGThreshold, 0.25) << "the new result file was read";
+    const TTooth* retaken = reopened->GetTooth(1, 0);
+    EXPECT_FALSE(retaken->Done()) << "old results do not describe a retaken photograph";
+    EXPECT_FALSE(retaken->StatNote.isEmpty());
+    EXPECT_EQ(summary(*reopened->GetTooth(0, 1)), summary(*first->GetTooth(0, 1)));
 }

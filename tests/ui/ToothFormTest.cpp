@@ -527,6 +527,37 @@ private slots:
         QCOMPARE(t.TransPars.Scaley, scaley);
     }
 
+    // The editor holds its photograph's pixels while open; a transform moved by hand and not yet
+    // recalculated exists only in memory, so it keeps them after the editor closes.
+    void HandMovedTransformSurvivesClosingTheEditor()
+    {
+        const QString study = Study("s");
+        WriteStudy(study, {11}, {0, 1}, 400, 300);
+        TForm1 form;
+        QVERIFY(ShowAndOpen(form, study));
+        TTooth& t = *form.Study().GetTooth(0, 1);
+        QVERIFY(!t.PixelsLoaded());
+        TToothForm* editor = DoubleClick(form, 0, 1);
+        QVERIFY(t.PixelsLoaded());
+        Click(*editor, "RecalculateBtn");
+        editor->close();
+        QVERIFY2(!t.PixelsLoaded(), "saved and closed: the pixels go");
+
+        editor = DoubleClick(form, 0, 1);
+        Control<QScrollBar>(*editor, "ShiftxSlider")->setValue(50);
+        editor->close();
+        QVERIFY(t.PixelsLoaded());
+        QCOMPARE(t.TransPars.Shiftx, -100.0);
+
+        // Reopened, the editor segments the moved photograph, as for any photograph not calculated.
+        editor = DoubleClick(form, 0, 1);
+        QCOMPARE(Control<QScrollBar>(*editor, "ShiftxSlider")->value(), 50);
+        QVERIFY(t.Done());
+        editor->close();
+        QVERIFY(!t.PixelsLoaded());
+        QCOMPARE(OnDisk(t)->TransPars.Shiftx, -100.0);
+    }
+
     void ResetAlignAndRealign()
     {
         const QString study = Study("s");
