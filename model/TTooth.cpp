@@ -86,7 +86,7 @@ TTooth::~TTooth()
 
 TTooth::TSavedState TTooth::CurrentState() const
 {
-    return {TransPars, NELMPars, NelmDone, DisableMask, HasMask(), numlabels, SPnumber,
+    return {TransPars, NELMPars, NelmDone, DisableMask, HasMaskLocked(), numlabels, SPnumber,
             Compactness, BGThreshold, RGThreshold};
 }
 
@@ -127,6 +127,12 @@ void TTooth::LoadPixelsLocked()
 }
 
 bool TTooth::HasMask() const
+{
+    std::lock_guard lock(fPixelLock);
+    return HasMaskLocked();
+}
+
+bool TTooth::HasMaskLocked() const
 {
     return fLoaded ? !Mask.empty() : fHasMask;
 }
@@ -178,13 +184,13 @@ void TTooth::ReleaseLocked()
     if (!fLoaded || Unsaved())
         return;
     fHasMask = !Mask.empty();
-    fThumb = Thumbnail(512);
+    fThumb = ThumbnailLocked(512);
     if (const std::shared_ptr<TThumbnailCache> cache = ThumbnailCache()) {
         // Stamped now, after the last save: the entry describes the files as they are.
         TCacheEntry entry;
         entry.Bitmap = TFileStamp::Of(fname);
         entry.Result = TFileStamp::Of(StatFileName());
-        entry.Summary = Summary();
+        entry.Summary = SummaryLocked();
         cache->Store(entry);
     }
     Drop(Raw.img);
@@ -201,11 +207,17 @@ void TTooth::ReleaseLocked()
 
 TPhotographSummary TTooth::Summary() const
 {
+    std::lock_guard lock(fPixelLock);
+    return SummaryLocked();
+}
+
+TPhotographSummary TTooth::SummaryLocked() const
+{
     TPhotographSummary s;
     s.Width = fWidth;
     s.Height = fHeight;
     s.DisableMask = DisableMask;
-    s.HasMask = HasMask();
+    s.HasMask = HasMaskLocked();
     s.numlabels = numlabels;
     s.SPnumber = SPnumber;
     s.TransPars = TransPars;
@@ -219,7 +231,7 @@ TPhotographSummary TTooth::Summary() const
     s.GArea = GArea;
     s.MaxIntensity = MaxIntensity;
     s.StatNote = StatNote;
-    s.Thumbnail = fLoaded ? Thumbnail(512) : fThumb;
+    s.Thumbnail = ThumbnailLocked(512);
     if (!std::isnan(fQuality.Value) && SameTransPars(fQuality.Own, TransPars)) {
         s.Quality = fQuality.Value;
         s.RefBitmap = fQuality.RefBitmap;
@@ -378,6 +390,13 @@ void TTooth::DrawAll(int32_t What)
 }
 
 QImage TTooth::Thumbnail(int32_t MaxSide) const
+{
+    // Locked: a worker may let this photograph's pixels go meanwhile (a reference it held).
+    std::lock_guard lock(fPixelLock);
+    return ThumbnailLocked(MaxSide);
+}
+
+QImage TTooth::ThumbnailLocked(int32_t MaxSide) const
 {
     if (Contour.Width() <= 0 || Contour.Height() <= 0) {
         if (fThumb.isNull() || std::max(fThumb.width(), fThumb.height()) <= MaxSide)

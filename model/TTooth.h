@@ -223,7 +223,10 @@ private:
         double Compactness = 0, BGThreshold = 0, RGThreshold = 0;
         bool operator==(const TSavedState& b) const;
     };
-    TSavedState CurrentState() const;
+    TSavedState CurrentState() const; // with fPixelLock held, as the ...Locked functions
+    QImage ThumbnailLocked(int32_t MaxSide) const;
+    bool HasMaskLocked() const;
+    TPhotographSummary SummaryLocked() const;
     void NoteSaved() const;
     void LoadPixelsLocked();
     void ReleaseLocked();
