@@ -165,6 +165,9 @@ TRunOutcome RunAndWait(TTeeth& study, const TBatchOptions& o)
 void ApplyDefaults(const TBatchOptions& o)
 {
     OpenSettingsFile();
+    // Shared with the desktop program: after a run, the window opens the study without decoding it.
+    if (const QString cache = TThumbnailCache::DefaultFolder(); !cache.isEmpty())
+        TTooth::UseThumbnailCache(std::make_shared<TThumbnailCache>(cache));
     for (const QString& problem : LoadDefaultParams())
         Say(problem);
     if (o.SPNumber)
@@ -199,6 +202,8 @@ int Preflight(const TBatchOptions& o)
 // noticed (several photographs of one tooth and time point, result files not used).
 std::vector<TFailure> LoadStudy(TTeeth& study, const QString& folder)
 {
+    // The run processes every photograph without results: decoding them once is enough.
+    study.DecodeOnIntake = false;
     std::vector<TFailure> failures = study.LoadFolder(folder, {}, &gStopRequested);
     for (const TFailure& f : failures)
         Say(QString("cannot read %1: %2").arg(f.File, f.Message));

@@ -174,7 +174,7 @@ bool ReadBitmapHeader(const QByteArray& file, const QString& fname, TBitmapHeade
 // Refuses, before any decoder sees them, bitmaps that would be decoded from memory the file does
 // not hold (Qt fills missing rows with whatever the allocator hands out) and sizes that would
 // exhaust memory.
-void CheckBitmapHeader(const QByteArray& file, const QString& fname)
+void CheckBitmapHeader(const QByteArray& file, const QString& fname, int64_t fileSize)
 {
     TBitmapHeader h;
     if (!ReadBitmapHeader(file, fname, h) || h.Width <= 0 || h.Height == 0)
@@ -185,7 +185,7 @@ void CheckBitmapHeader(const QByteArray& file, const QString& fname)
                           .arg(h.Width)
                           .arg(std::abs(h.Height))
                           .arg(MaxBitmapPixels / 1'000'000));
-    const int64_t available = std::max<int64_t>(0, file.size() - int64_t(h.OffBits));
+    const int64_t available = std::max<int64_t>(0, fileSize - int64_t(h.OffBits));
     const auto cutShort = [&](int64_t expected) {
         Refuse(fname, QString("the file is cut short: %1 of %2 bytes of pixel data").arg(available).arg(expected));
     };
@@ -245,7 +245,30 @@ QImage LoadBitmapFile(const QString& fname)
         throw TOrvixError(QString("Cannot open the bitmap \"%1\": %2").arg(fname, file.errorString()).toStdString());
     const QByteArray bytes = file.readAll();
     file.close();
-    CheckBitmapHeader(bytes, fname);
+    CheckBitmapHeader(bytes, fname, bytes.size());
     QImage image = DecodeRleBitmap(bytes);
     return image.isNull() ? DecodeWithQt(bytes, fname) : image;
+}
+
+QSize PeekBitmapFile(const QString& fname)
+{
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TOrvixError(QString("Cannot open the bitmap \"%1\": %2").arg(fname, file.errorString()).toStdString());
+    // Headers and palettes of every variant fit in this; the rest is pixel data.
+    QByteArray head = file.read(64 * 1024);
+    const int64_t size = file.size();
+    file.close();
+    CheckBitmapHeader(head, fname, size);
+    QBuffer buffer(&head);
+    buffer.open(QIODevice::ReadOnly);
+    const QSize pixels = QImageReader(&buffer).size();
+    if (!pixels.isValid() || pixels.isEmpty())
+        throw TOrvixError(QString("\"%1\" is not a readable bitmap").arg(fname).toStdString());
+    if (int64_t(pixels.width()) * pixels.height() > MaxBitmapPixels)
+        Refuse(fname, QString("the image has %1 x %2 pixels, more than the %3 megapixels a photograph may have")
+                          .arg(pixels.width())
+                          .arg(pixels.height())
+                          .arg(MaxBitmapPixels / 1'000'000));
+    return pixels;
 }

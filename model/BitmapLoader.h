@@ -17,6 +17,10 @@ inline constexpr int64_t MaxBitmapPixels = 250'000'000;
 // pixels than its data can describe. Safe on any thread.
 QImage LoadBitmapFile(const QString& fname);
 
+// The size of a bitmap from its header alone, with the checks LoadBitmapFile makes before it
+// decodes (and its errors): for an intake that decodes the photograph later.
+QSize PeekBitmapFile(const QString& fname);
+
 // The RLE decoder on its own, for a complete file in memory: a null image when the file is not an
 // RLE-compressed Windows bitmap, is malformed or is larger than MaxBitmapPixels.
 QImage DecodeRleBitmap(const QByteArray& file);

@@ -1,6 +1,7 @@
 // The study and its intake from a folder.
 #include "TTeeth.h"
 
+#include "BitmapLoader.h"
 #include "FileList.h"
 #include "Memory.h"
 #include "Nomenclature.h"
@@ -262,10 +263,17 @@ std::vector<TFailure> TTeeth::LoadFolder(const QString& Folder, const TOnLoadPro
                 std::optional<TCacheEntry> cached;
                 if (cache)
                     cached = cache->Find(TFileStamp::Of(item.File), TFileStamp::Of(ResultFileName(item.File)));
-                if (cached)
+                if (cached) {
                     item.Tooth = std::make_unique<TTooth>(item.File, item.ID, cached->Summary);
-                else
+                } else if (!DecodeOnIntake && !QFile::exists(ResultFileName(item.File))) {
+                    TPhotographSummary blank;
+                    const QSize size = PeekBitmapFile(item.File);
+                    blank.Width = size.width();
+                    blank.Height = size.height();
+                    item.Tooth = std::make_unique<TTooth>(item.File, item.ID, blank);
+                } else {
                     item.Tooth = std::make_unique<TTooth>(item.File, item.ID);
+                }
                 TTooth& tooth = *item.Tooth;
                 tooth.TimePoint = item.TimePoint;
                 if (!reference) {

@@ -119,6 +119,10 @@ public:
     // export use the first in listing order), and every result file that was not used (damaged, or
     // describing another photograph).
     const QStringList& IntakeNotes() const { return fIntakeNotes; }
+    // false: the intake checks photographs without a result file (or a cache entry) from their
+    // header only, and they are decoded when first leased, so that a batch about to process them
+    // decodes each once; they have no thumbnail until then. For tools without a table to show.
+    bool DecodeOnIntake = true;
 
     // Batch recalculation. Starts an asynchronous run on the study's pool over the photographs the
     // command asks for: OnlyNew takes those not yet calculated (or, with Align, not yet aligned);

@@ -3,6 +3,7 @@
 #include "Streams.h"
 
 #include <QBuffer>
+#include <QImageWriter>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -145,7 +146,11 @@ std::optional<QByteArray> EncodeEntry(const TCacheEntry& entry)
     QByteArray png;
     if (!thumbnail.isNull()) {
         QBuffer buffer(&png);
-        if (!buffer.open(QIODevice::WriteOnly) || !thumbnail.save(&buffer, "PNG"))
+        // zlib's fastest level: a third of the time of the default for a slightly larger file,
+        // and a batch stores one entry per photograph.
+        QImageWriter writer(&buffer, "PNG");
+        writer.setCompression(1);
+        if (!buffer.open(QIODevice::WriteOnly) || !writer.write(thumbnail))
             return std::nullopt;
     }
     TStreamOut s;

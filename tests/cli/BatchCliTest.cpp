@@ -86,6 +86,7 @@ protected:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("APPDATA", Path("appdata"));
+        env.insert("XDG_CACHE_HOME", Path("cache"));
         p.setProcessEnvironment(env);
         p.start(ORVIX_BATCH, args);
         ASSERT_TRUE(p.waitForStarted());
