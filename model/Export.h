@@ -81,8 +81,8 @@ TIntVector ExportBlockStarts(const TCells& Cells);
 // Appends to Cells the "Parameters" rows of Teeth, whose block starts at BlockRow of the first
 // sheet: the header first when StartRow is 1, then one row per photograph the block reports (teeth
 // in study order, then time points), from StartRow on. Returns the row after the last. Reals that
-// are not finite leave their cells empty. Must not run during a batch (it reads the photographs
-// and computes their alignment quality).
+// are not finite leave their cells empty. Must not run during a batch (it reads the photographs);
+// the alignment qualities are computed on as many threads as the study has workers.
 int32_t BuildParameterRows(const TTeeth& Teeth, int32_t BlockRow, int32_t StartRow, TCells& Cells);
 
 // The row below the last of Cells, which must be a "Parameters" sheet of this program (the header
