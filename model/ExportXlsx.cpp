@@ -231,13 +231,13 @@ void WriteXlsx(const QString& FileName, const TExportBook& Book)
     if (!dir.isValid())
         Fail(FileName, "cannot create a temporary folder");
     const QString path = dir.filePath("export.xlsx");
-    lxw_workbook* book = workbook_new(QFile::encodeName(path).constData());
-    if (!book)
+    lxw_workbook* workbook = workbook_new(QFile::encodeName(path).constData());
+    if (!workbook)
         Fail(FileName, "cannot create the workbook");
-    lxw_error error = workbook_set_custom_property_string(book, GeneratorProperty, GeneratorValue);
-    lxw_worksheet* blocks = workbook_add_worksheet(book, SheetName);
+    lxw_error error = workbook_set_custom_property_string(workbook, GeneratorProperty, GeneratorValue);
+    lxw_worksheet* blocks = workbook_add_worksheet(workbook, SheetName);
     lxw_worksheet* parameters =
-        Book.Parameters.empty() ? nullptr : workbook_add_worksheet(book, ParametersSheetName);
+        Book.Parameters.empty() ? nullptr : workbook_add_worksheet(workbook, ParametersSheetName);
     const bool sheets = blocks && (parameters || Book.Parameters.empty());
     if (sheets && error == LXW_NO_ERROR)
         error = WriteCells(blocks, Book.Blocks);
@@ -246,7 +246,7 @@ void WriteXlsx(const QString& FileName, const TExportBook& Book)
         worksheet_freeze_panes(parameters, 1, 0);
         error = WriteCells(parameters, Book.Parameters);
     }
-    const lxw_error closed = workbook_close(book); // frees the workbook in every case
+    const lxw_error closed = workbook_close(workbook); // frees the workbook in every case
     if (!sheets)
         Fail(FileName, "cannot add a worksheet");
     if (error != LXW_NO_ERROR || closed != LXW_NO_ERROR)
