@@ -165,27 +165,46 @@ bool ExportFormatOf(const QString& FileName, TExportFormat& Format)
     return true;
 }
 
-void WriteExportFile(const QString& FileName, TExportFormat Format, const TCells& Cells)
+namespace {
+
+TCells SortedCells(const TCells& cells)
 {
     // Sorted through an index: moving the cells themselves trips a false GCC 12 warning on variant.
-    std::vector<size_t> order(Cells.size());
+    std::vector<size_t> order(cells.size());
     std::iota(order.begin(), order.end(), size_t(0));
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return std::pair(Cells[a].Row, Cells[a].Column) < std::pair(Cells[b].Row, Cells[b].Column);
+        return std::pair(cells[a].Row, cells[a].Column) < std::pair(cells[b].Row, cells[b].Column);
     });
     TCells sorted;
-    sorted.reserve(Cells.size());
+    sorted.reserve(cells.size());
     for (size_t i : order)
-        sorted.push_back(Cells[i]);
+        sorted.push_back(cells[i]);
+    return sorted;
+}
+
+} // namespace
+
+void WriteExportFile(const QString& FileName, TExportFormat Format, const TExportBook& Book)
+{
     if (Format == TExportFormat::Csv)
-        WriteCsv(FileName, sorted);
+        WriteCsv(FileName, SortedCells(Book.Blocks));
     else
-        WriteXlsx(FileName, sorted);
+        WriteXlsx(FileName, {SortedCells(Book.Blocks), SortedCells(Book.Parameters)});
+}
+
+void WriteExportFile(const QString& FileName, TExportFormat Format, const TCells& Cells)
+{
+    WriteExportFile(FileName, Format, TExportBook{Cells, {}});
+}
+
+TExportBook ReadExportBook(const QString& FileName, TExportFormat Format)
+{
+    return Format == TExportFormat::Csv ? TExportBook{ReadCsv(FileName), {}} : ReadXlsx(FileName);
 }
 
 TCells ReadExportFile(const QString& FileName, TExportFormat Format)
 {
-    return Format == TExportFormat::Csv ? ReadCsv(FileName) : ReadXlsx(FileName);
+    return ReadExportBook(FileName, Format).Blocks;
 }
 
 namespace {
@@ -202,11 +221,11 @@ void CheckFolder(const QString& fileName)
 
 // The format of FileName and the cells already in it (none for a new file); the row where the
 // next block starts.
-int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cells)
+int32_t ReadExisting(const QString& fileName, TExportFormat& format, TExportBook& book)
 {
     if (!ExportFormatOf(fileName, format))
         throw TOrvixError(QString("%1: the export file must end in .xlsx or .csv").arg(fileName).toStdString());
-    cells.clear();
+    book = {};
     CheckFolder(fileName);
     const QFileInfo info(fileName);
     if (!info.exists())
@@ -216,16 +235,17 @@ int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cel
                               .arg(fileName)
                               .toStdString());
     try {
-        cells = ReadExportFile(fileName, format);
-        if (ExportBlockStarts(cells).empty())
+        book = ReadExportBook(fileName, format);
+        if (ExportBlockStarts(book.Blocks).empty())
             throw TOrvixError("it holds no block");
+        ParameterSheetEnd(book.Parameters);
     } catch (const TOrvixError& e) {
         throw TOrvixError(QString("%1 exists and is not an export of this program (%2)")
                               .arg(fileName, QString::fromStdString(e.what()))
                               .toStdString());
     }
     int32_t next = 1;
-    for (const TCell& c : cells)
+    for (const TCell& c : book.Blocks)
         next = std::max(next, c.Row + 1);
     return next;
 }
@@ -235,8 +255,8 @@ int32_t ReadExisting(const QString& fileName, TExportFormat& format, TCells& cel
 int32_t CheckExportFile(const QString& FileName)
 {
     TExportFormat format;
-    TCells cells;
-    return ReadExisting(FileName, format, cells);
+    TExportBook book;
+    return ReadExisting(FileName, format, book);
 }
 
 int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName, int32_t LockTimeoutMs)
@@ -259,9 +279,12 @@ int32_t ExportStudy(const TTeeth& Teeth, const QString& FileName, int32_t LockTi
             QString("Unable to write %1: cannot create the lock file %1.lock").arg(FileName).toStdString());
     }
     TExportFormat format;
-    TCells cells;
-    const int32_t start = ReadExisting(FileName, format, cells);
-    BuildExportBlock(Teeth, start, cells);
-    WriteExportFile(FileName, format, cells);
+    TExportBook book;
+    const int32_t start = ReadExisting(FileName, format, book);
+    BuildExportBlock(Teeth, start, book.Blocks);
+    // An older workbook of ours, with the blocks alone, gets the sheet with its header now.
+    if (format == TExportFormat::Xlsx)
+        BuildParameterRows(Teeth, start, ParameterSheetEnd(book.Parameters), book.Parameters);
+    WriteExportFile(FileName, format, book);
     return start;
 }

@@ -6,8 +6,9 @@
 
 void WriteCsv(const QString& FileName, const TCells& Cells);
 TCells ReadCsv(const QString& FileName);
-void WriteXlsx(const QString& FileName, const TCells& Cells);
-TCells ReadXlsx(const QString& FileName);
+// The blocks as the first worksheet, Parameters as the second unless it is empty.
+void WriteXlsx(const QString& FileName, const TExportBook& Book);
+TExportBook ReadXlsx(const QString& FileName);
 
 // The file's bytes, replacing FileName only once they are all written.
 void SaveWhole(const QString& FileName, const QByteArray& Bytes);

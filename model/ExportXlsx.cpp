@@ -1,10 +1,14 @@
 // The export as an Excel workbook: written with libxlsxwriter, read back with minizip and
 // QXmlStreamReader. The library cannot open an existing workbook, so adding a block to one means
 // reading its cells and writing the whole workbook again; the custom document property
-// Generator = "orvix" tells our workbooks from any other.
+// Generator = "orvix" tells our workbooks from any other. Worksheets are found as a spreadsheet
+// program finds them, through xl/workbook.xml and its relationships, so that their order and names
+// hold also in a workbook another program saved.
 #include "ExportFormats.h"
 
+#include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -42,6 +46,14 @@ lxw_error WriteCell(lxw_worksheet* sheet, const TCell& c)
     return worksheet_write_number(sheet, row, col, std::get<double>(c.Value), nullptr);
 }
 
+lxw_error WriteCells(lxw_worksheet* sheet, const TCells& cells)
+{
+    for (const TCell& c : cells)
+        if (const lxw_error error = WriteCell(sheet, c); error != LXW_NO_ERROR)
+            return error;
+    return LXW_NO_ERROR;
+}
+
 struct TZipCloser {
     void operator()(void* zip) const { unzClose(zip); }
 };
@@ -64,19 +76,54 @@ bool ReadEntry(unzFile zip, const QString& fileName, const char* name, QByteArra
     return true;
 }
 
-// The names of the archive's worksheets.
-QStringList WorksheetEntries(unzFile zip)
+struct TSheetEntry {
+    QString Name;
+    QString Entry; // the archive entry of its cells
+};
+
+// Relationship id -> archive entry, from xl/_rels/workbook.xml.rels. Targets are relative to xl/
+// unless they start with '/'.
+QHash<QString, QString> WorkbookTargets(const QByteArray& rels)
 {
-    static const QRegularExpression sheet(QStringLiteral("^xl/worksheets/sheet\\d+\\.xml$"));
-    QStringList names;
-    for (int rc = unzGoToFirstFile(zip); rc == UNZ_OK; rc = unzGoToNextFile(zip)) {
-        char name[512];
-        unz_file_info64 info{};
-        if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) == UNZ_OK &&
-            sheet.match(QString::fromUtf8(name)).hasMatch())
-            names << QString::fromUtf8(name);
+    QHash<QString, QString> targets;
+    QXmlStreamReader xml(rels);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("Relationship")) {
+            const QString target = xml.attributes().value("Target").toString();
+            targets.insert(xml.attributes().value("Id").toString(),
+                           QDir::cleanPath(target.startsWith(u'/') ? target.mid(1) : "xl/" + target));
+        }
     }
-    return names;
+    if (xml.hasError())
+        throw TOrvixError(xml.errorString().toStdString());
+    return targets;
+}
+
+// The workbook's sheets in their order, from xl/workbook.xml; a sheet that is not a worksheet (a
+// chart sheet) is an error.
+std::vector<TSheetEntry> Worksheets(const QByteArray& workbook, const QHash<QString, QString>& targets)
+{
+    static const QRegularExpression worksheet(QStringLiteral("^xl/worksheets/[^/]+\\.xml$"));
+    std::vector<TSheetEntry> sheets;
+    QXmlStreamReader xml(workbook);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement() || xml.name() != QLatin1String("sheet"))
+            continue;
+        // r:id, whatever prefix the relationships' namespace has.
+        QString id;
+        for (const QXmlStreamAttribute& a : xml.attributes())
+            if (a.name() == QLatin1String("id") && !a.namespaceUri().isEmpty())
+                id = a.value().toString();
+        const QString entry = targets.value(id);
+        if (!worksheet.match(entry).hasMatch())
+            throw TOrvixError("a sheet that is not a worksheet");
+        sheets.push_back({xml.attributes().value("name").toString(), entry});
+    }
+    if (xml.hasError())
+        throw TOrvixError(xml.errorString().toStdString());
+    return sheets;
 }
 
 bool HasGeneratorProperty(const QByteArray& customXml)
@@ -177,22 +224,30 @@ TCells SheetCells(const QByteArray& sheetXml, const QStringList& shared)
 
 } // namespace
 
-void WriteXlsx(const QString& FileName, const TCells& Cells)
+void WriteXlsx(const QString& FileName, const TExportBook& Book)
 {
     // The library writes to a path of its own; the bytes then replace FileName in one step.
     QTemporaryDir dir;
     if (!dir.isValid())
         Fail(FileName, "cannot create a temporary folder");
     const QString path = dir.filePath("export.xlsx");
-    lxw_workbook* book = workbook_new(QFile::encodeName(path).constData());
-    if (!book)
+    lxw_workbook* workbook = workbook_new(QFile::encodeName(path).constData());
+    if (!workbook)
         Fail(FileName, "cannot create the workbook");
-    lxw_error error = workbook_set_custom_property_string(book, GeneratorProperty, GeneratorValue);
-    lxw_worksheet* sheet = workbook_add_worksheet(book, SheetName);
-    for (size_t i = 0; i < Cells.size() && error == LXW_NO_ERROR && sheet; ++i)
-        error = WriteCell(sheet, Cells[i]);
-    const lxw_error closed = workbook_close(book); // frees the workbook in every case
-    if (!sheet)
+    lxw_error error = workbook_set_custom_property_string(workbook, GeneratorProperty, GeneratorValue);
+    lxw_worksheet* blocks = workbook_add_worksheet(workbook, SheetName);
+    lxw_worksheet* parameters =
+        Book.Parameters.empty() ? nullptr : workbook_add_worksheet(workbook, ParametersSheetName);
+    const bool sheets = blocks && (parameters || Book.Parameters.empty());
+    if (sheets && error == LXW_NO_ERROR)
+        error = WriteCells(blocks, Book.Blocks);
+    if (sheets && error == LXW_NO_ERROR && parameters) {
+        // The header stays in sight while scrolling through many photographs.
+        worksheet_freeze_panes(parameters, 1, 0);
+        error = WriteCells(parameters, Book.Parameters);
+    }
+    const lxw_error closed = workbook_close(workbook); // frees the workbook in every case
+    if (!sheets)
         Fail(FileName, "cannot add a worksheet");
     if (error != LXW_NO_ERROR || closed != LXW_NO_ERROR)
         Fail(FileName, QString::fromUtf8(lxw_strerror(error != LXW_NO_ERROR ? error : closed)));
@@ -209,22 +264,38 @@ void WriteXlsx(const QString& FileName, const TCells& Cells)
     SaveWhole(FileName, written.readAll());
 }
 
-TCells ReadXlsx(const QString& FileName)
+TExportBook ReadXlsx(const QString& FileName)
 {
     TZipPtr zip(unzOpen64(QFile::encodeName(FileName).constData()));
     if (!zip)
         Fail(FileName, "not an .xlsx workbook");
-    QByteArray custom, shared, sheet;
+    QByteArray custom, workbook, rels, shared;
     if (!ReadEntry(zip.get(), FileName, "docProps/custom.xml", custom) || !HasGeneratorProperty(custom))
         Fail(FileName, "a workbook not written by this program");
-    const QStringList sheets = WorksheetEntries(zip.get());
-    if (sheets.size() != 1)
-        Fail(FileName, "a workbook without exactly one worksheet");
+    if (!ReadEntry(zip.get(), FileName, "xl/workbook.xml", workbook) ||
+        !ReadEntry(zip.get(), FileName, "xl/_rels/workbook.xml.rels", rels))
+        Fail(FileName, "damaged workbook (no list of worksheets)");
     ReadEntry(zip.get(), FileName, "xl/sharedStrings.xml", shared);
-    ReadEntry(zip.get(), FileName, sheets.front().toUtf8().constData(), sheet);
+    std::vector<TSheetEntry> sheets;
     try {
-        return SheetCells(sheet, SharedStrings(shared));
+        sheets = Worksheets(workbook, WorkbookTargets(rels));
     } catch (const TOrvixError& e) {
         Fail(FileName, QString::fromStdString(e.what()));
     }
+    // Any other sheet would be lost when the workbook is written again.
+    if (sheets.empty() || sheets.size() > 2 || (sheets.size() == 2 && sheets[1].Name != ParametersSheetName))
+        Fail(FileName, QString("worksheets other than the blocks and then \"%1\"").arg(ParametersSheetName));
+    const QStringList strings = SharedStrings(shared);
+    TExportBook book;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        QByteArray xml;
+        if (!ReadEntry(zip.get(), FileName, sheets[i].Entry.toUtf8().constData(), xml))
+            Fail(FileName, QString("damaged workbook (no %1)").arg(sheets[i].Entry));
+        try {
+            (i == 0 ? book.Blocks : book.Parameters) = SheetCells(xml, strings);
+        } catch (const TOrvixError& e) {
+            Fail(FileName, QString::fromStdString(e.what()));
+        }
+    }
+    return book;
 }

@@ -157,7 +157,8 @@ TEST_F(BatchCliTest, BadUsageMissingFolderEmptyStudyAndForeignExportExitWithTwo)
     const TRun help = Run({"--help"});
     EXPECT_EQ(help.Exit, 0);
     EXPECT_TRUE(help.Out.startsWith("Usage: orvix-batch"));
-    for (const char* topic : {"--refit", "not fitted again", "visit1/P11000.bmp is", "~/.config/orvix/orvix.ini"})
+    for (const char* topic : {"--refit", "not fitted again", "visit1/P11000.bmp is", "~/.config/orvix/orvix.ini",
+                              "written only to .xlsx"})
         EXPECT_TRUE(help.Out.contains(topic)) << topic;
 }
 
@@ -285,6 +286,39 @@ TEST_F(BatchCliTest, AlignNewOnTheDemoStudy)
         }
     }
     EXPECT_EQ(cells.rbegin()->first.first, 12) << "two blocks of 3 header rows and 3 time points";
+
+    // Each export's photographs in "Parameters", as --json describes them, with the defaults they
+    // were calculated with.
+    TOpenpyxlBook parameters;
+    ASSERT_TRUE(ReadWithOpenpyxl(book, parameters, error, "Parameters")) << error.toStdString();
+    std::map<std::pair<int, int>, std::variant<QString, int32_t, double>> p;
+    for (const TCell& c : parameters.Cells)
+        p[{c.Row, c.Column}] = c.Value;
+    auto real = [&](int row, int column) {
+        const auto it = p.find({row, column});
+        return it == p.end() ? std::nan("") : std::get<double>(it->second);
+    };
+    EXPECT_EQ(p.rbegin()->first.first, 25) << "the header and 12 photographs per export";
+    for (const int start : {1, 7})
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const QJsonObject& o = lines[i];
+            const int row = 2 + int(i) + (start == 1 ? 0 : 12);
+            EXPECT_EQ(real(row, 2), start);
+            EXPECT_EQ(std::get<QString>(p[{row, 3}]), QDir(demo).relativeFilePath(o["file"].toString()));
+            EXPECT_EQ(real(row, 4), o["tooth"].toInt());
+            EXPECT_EQ(real(row, 6), o["time"].toInt());
+            EXPECT_EQ((std::vector<double>{real(row, 7), real(row, 8), real(row, 9), real(row, 10)}),
+                      (std::vector<double>{400, 20, 0.5, 0}));
+            EXPECT_EQ(std::get<QString>(p[{row, 12}]), o["time"].toInt() == 0 ? "reference" : "yes");
+            for (int k = 0; k < 6; ++k) {
+                const double expected = o["transform"].toObject()[transformKeys[k]].toDouble();
+                EXPECT_NEAR(real(row, 13 + k), expected, 1e-14 * std::max(1.0, std::abs(expected))) << row;
+            }
+            if (o["align_quality"].isNull())
+                EXPECT_FALSE(p.count({row, 19})) << row;
+            else
+                EXPECT_NEAR(real(row, 19), o["align_quality"].toDouble(), 1e-14) << row;
+        }
 }
 
 TEST_F(BatchCliTest, InterruptFinishesThePhotographsInProgressAndLeavesTheRestForLater)

@@ -11,32 +11,37 @@
 
 struct TOpenpyxlBook {
     int Sheets = 0;
+    QStringList SheetNames; // in the workbook's order
     bool Generator = false; // docProps/custom.xml names us as the generator
-    TCells Cells;           // of the first sheet, numbers as reals
+    TCells Cells;           // of the sheet asked for, numbers as reals
 };
 
-// False, with the reason in Error, when the workbook cannot be read.
-inline bool ReadWithOpenpyxl(const QString& Path, TOpenpyxlBook& Book, QString& Error)
+// Reads the worksheet named Sheet, or the first one when Sheet is empty. False, with the reason in
+// Error, when the workbook cannot be read or has no such sheet.
+inline bool ReadWithOpenpyxl(const QString& Path, TOpenpyxlBook& Book, QString& Error, const QString& Sheet = {})
 {
     static const char* script = R"(
 import json, sys, zipfile, openpyxl
 wb = openpyxl.load_workbook(sys.argv[1])
 custom = zipfile.ZipFile(sys.argv[1]).read('docProps/custom.xml').decode()
-out = {'sheets': len(wb.worksheets), 'generator': 'Generator' in custom and 'orvix' in custom, 'cells': []}
-for row in wb.worksheets[0].iter_rows():
+out = {'sheets': wb.sheetnames, 'generator': 'Generator' in custom and 'orvix' in custom, 'cells': []}
+for row in (wb[sys.argv[2]] if sys.argv[2] else wb.worksheets[0]).iter_rows():
     for c in row:
         if c.value is not None:
             out['cells'].append([c.row, c.column, c.value])
 print(json.dumps(out))
 )";
     QProcess python;
-    python.start("/usr/bin/python3", {"-c", script, Path});
+    python.start("/usr/bin/python3", {"-c", script, Path, Sheet});
     if (!python.waitForFinished(60000) || python.exitCode() != 0) {
         Error = QString::fromUtf8(python.readAllStandardError());
         return false;
     }
     const QJsonObject out = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-    Book.Sheets = out["sheets"].toInt();
+    Book.SheetNames.clear();
+    for (const QJsonValue& v : out["sheets"].toArray())
+        Book.SheetNames << v.toString();
+    Book.Sheets = int(Book.SheetNames.size());
     Book.Generator = out["generator"].toBool();
     Book.Cells.clear();
     for (const QJsonValue& v : out["cells"].toArray()) {

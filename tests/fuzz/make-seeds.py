@@ -92,9 +92,9 @@ def results():
     yield 'version5.sp', struct.pack('<i', 5) + result_file()[4:]
 
 
-def workbook(rows_of_cells):
-    """An .xlsx as the export writes it: one worksheet, shared strings, the Generator property."""
-    strings, sheet_rows = [], []
+def sheet_xml(rows_of_cells, strings):
+    """A worksheet's cells; texts go into the shared strings."""
+    sheet_rows = []
     for r, cells in enumerate(rows_of_cells, 1):
         xml = []
         for c, value in enumerate(cells):
@@ -107,6 +107,26 @@ def workbook(rows_of_cells):
             else:
                 xml.append(f'<c r="{ref}"><v>{value!r}</v></c>')
         sheet_rows.append(f'<row r="{r}">{"".join(xml)}</row>')
+    return ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?><worksheet><sheetData>'
+            + ''.join(sheet_rows) + '</sheetData></worksheet>')
+
+
+def workbook(*sheets):
+    """An .xlsx as the export writes it: the worksheets (name, rows of cells) listed in
+    xl/workbook.xml and its relationships, shared strings, the Generator property."""
+    strings, entries, listed, rels = [], [], [], []
+    for i, (name, rows_of_cells) in enumerate(sheets, 1):
+        entries.append((f'xl/worksheets/sheet{i}.xml', sheet_xml(rows_of_cells, strings)))
+        listed.append(f'<sheet name="{name}" sheetId="{i}" r:id="rId{i}"/>')
+        rels.append(f'<Relationship Id="rId{i}" Type="http://schemas.openxmlformats.org/officeDocument/'
+                    f'2006/relationships/worksheet" Target="worksheets/sheet{i}.xml"/>')
+    book = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+            '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+            'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>'
+            + ''.join(listed) + '</sheets></workbook>')
+    book_rels = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+                 '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+                 + ''.join(rels) + '</Relationships>')
     custom = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
               '<Properties xmlns="http://schemas.openxmlformats.org/officeDocument/2006/custom-properties" '
               'xmlns:vt="http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes">'
@@ -114,12 +134,10 @@ def workbook(rows_of_cells):
               '<vt:lpwstr>orvix</vt:lpwstr></property></Properties>')
     shared = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?><sst>'
               + ''.join(f'<si><t>{s}</t></si>' for s in strings) + '</sst>')
-    sheet = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?><worksheet><sheetData>'
-             + ''.join(sheet_rows) + '</sheetData></worksheet>')
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, 'w', zipfile.ZIP_DEFLATED) as z:
-        for name, text in (('docProps/custom.xml', custom), ('xl/sharedStrings.xml', shared),
-                           ('xl/worksheets/sheet1.xml', sheet)):
+        for name, text in [('docProps/custom.xml', custom), ('xl/workbook.xml', book),
+                           ('xl/_rels/workbook.xml.rels', book_rels), ('xl/sharedStrings.xml', shared)] + entries:
             z.writestr(zipfile.ZipInfo(name, (2026, 1, 1, 0, 0, 0)), text)
     return buffer.getvalue()
 
@@ -128,8 +146,20 @@ def workbooks():
     names = ['Total Area', 'Red Area', 'Green Area', 'R/G Ratio', 'Red %']
     block = [['study'], ['Time'] + ['11'] * 5, [None] + names,
              [0, 12.5, 2.5, 10, 0.25, 20], [1, 11, 1, 10, 0.1, 9.090909090909092]]
-    yield 'one-block.xlsx', workbook(block)
-    yield 'two-blocks.xlsx', workbook(block + block)
+    header = ['Study', 'Block row', 'File', 'Tooth', 'Name', 'Time point', 'SPnumber', 'Compactness',
+              'BGThreshold', 'RGThreshold', 'Mask', 'Aligned', 'Angle (degrees)', 'Shift X (pixels)',
+              'Shift Y (pixels)', 'Scale X', 'Scale Y', 'Intensity gain', 'Alignment quality']
+    parameters = [header,
+                  ['study', 1, 'v1/P11000.bmp', 11, 'RmaxI2', 0, 400, 20, 0.5, 0, 'yes', 'reference',
+                   0, 0, 0, 1, 1, 1],
+                  ['study', 1, 'v2/P11001.bmp', 11, 'RmaxI2', 1, 400, 20, 0.5, 0, 'no', 'yes',
+                   1.5, -2, 0.25, 1, 1, 1.02, 0.97],
+                  ['study', 6, 'v1/P11000.bmp', 11, 'RmaxI2', 0, None, None, None, None, None, 'no',
+                   0, 0, 0, 1, 1, 1]]
+    # Before the Parameters sheet: the blocks alone.
+    yield 'one-block.xlsx', workbook(('Orvix', block))
+    yield 'two-blocks.xlsx', workbook(('Orvix', block + block))
+    yield 'with-parameters.xlsx', workbook(('Orvix', block + block), ('Parameters', parameters))
 
 
 def slic_inputs():

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <future>
 #include <map>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -204,6 +205,85 @@ TEST_F(ExportTest, MeasurementNameInColumnOneIsRefusedNotReadOutOfBounds)
     }
 }
 
+TEST_F(ExportTest, ParameterRowsSayHowEachPhotographWasMeasured)
+{
+    const auto study = TwoTeeth();
+    struct TSetting {
+        int32_t tooth, time;
+        int32_t spNumber;
+        double compactness, bg, rg;
+        bool mask, disableMask, aligned;
+        TTransPars pars;
+    };
+    TTransPars turned, handSet;
+    turned.Init(2.5, 1.5, -0.75, 1.01, 0.99, 1.1);
+    handSet.Init(-1, 3, 0, 1, 1, 1);
+    const TSetting settings[] = {
+        {0, 0, 400, 20, 0.5, 0, true, false, true, TTransPars::Identity()},
+        {0, 1, 250, 12.5, 0.25, -0.125, true, true, true, turned}, // the mask set, but disabled
+        {0, 2, 999, 1, 1, 1, false, false, false, TTransPars::Identity()}, // never calculated
+        {1, 0, 400, 20, 0.5, 0, false, false, false, TTransPars::Identity()},
+        {1, 2, 100, 30, 0.75, 0.5, false, false, false, handSet}, // moved by hand, not aligned
+    };
+    for (const TSetting& s : settings) {
+        TTooth* t = study->GetTooth(s.tooth, s.time);
+        t->SPnumber = s.spNumber;
+        t->Compactness = s.compactness;
+        t->BGThreshold = s.bg;
+        t->RGThreshold = s.rg;
+        t->Mask = s.mask ? TIntVector(4, 1) : TIntVector();
+        t->DisableMask = s.disableMask;
+        t->NelmDone = s.aligned;
+        t->TransPars = s.pars;
+    }
+
+    using V = std::optional<std::variant<QString, int32_t, double>>;
+    const V none;
+    TCells expected;
+    auto row = [&](int32_t r, std::initializer_list<V> values) {
+        int32_t column = 1;
+        for (const V& v : values) {
+            if (v)
+                expected.push_back({r, column, *v});
+            ++column;
+        }
+    };
+    auto text = [](const char* s) { return V(QString(s)); };
+    for (int32_t c = 0; c < 19; ++c)
+        expected.push_back({1, c + 1, QString(ParameterNames[size_t(c)])});
+    row(2, {text("two"), 7, text("v/A11000.bmp"), 11, text("RmaxI2"), 0, 400, 20.0, 0.5, 0.0, text("yes"),
+            text("reference"), 0.0, 0.0, 0.0, 1.0, 1.0, 1.0, none});
+    // Its image is its reference's: a perfect match.
+    row(3, {text("two"), 7, text("v/A11001.bmp"), 11, text("RmaxI2"), 1, 250, 12.5, 0.25, -0.125, text("no"),
+            text("yes"), 2.5, 1.5, -0.75, 1.01, 0.99, 1.1, 1.0});
+    row(4, {text("two"), 7, text("v/A11002.bmp"), 11, text("RmaxI2"), 2, none, none, none, none, none, text("no"),
+            0.0, 0.0, 0.0, 1.0, 1.0, 1.0, none});
+    row(5, {text("two"), 7, text("v/A21000.bmp"), 21, text("LmaxI2"), 0, 400, 20.0, 0.5, 0.0, text("no"),
+            text("reference"), 0.0, 0.0, 0.0, 1.0, 1.0, 1.0, none});
+    row(6, {text("two"), 7, text("v/A21002.bmp"), 21, text("LmaxI2"), 2, 100, 30.0, 0.75, 0.5, text("no"),
+            text("no"), -1.0, 3.0, 0.0, 1.0, 1.0, 1.0, none});
+    TCells cells;
+    EXPECT_EQ(BuildParameterRows(*study, 7, 1, cells), 7);
+    ExpectSameCells(cells, expected, false);
+    EXPECT_EQ(ParameterSheetEnd(cells), 7);
+
+    // Below earlier rows: no second header, the same rows moved down.
+    TCells appended;
+    EXPECT_EQ(BuildParameterRows(*study, 7, 10, appended), 15);
+    TCells moved;
+    for (const TCell& c : expected)
+        if (c.Row > 1)
+            moved.push_back({c.Row + 8, c.Column, c.Value});
+    ExpectSameCells(appended, moved, false);
+
+    // A study opened by a relative path names its photographs the same way.
+    TTeeth relative(1);
+    ASSERT_TRUE(relative.LoadFolder(QDir::current().relativeFilePath(Path("two"))).empty());
+    TCells fromRelative;
+    BuildParameterRows(relative, 1, 2, fromRelative);
+    EXPECT_EQ(std::get<QString>(MapOf(fromRelative).at({2, 3})), "v/A11000.bmp");
+}
+
 class ExportFileTest : public ExportTest, public testing::WithParamInterface<TExportFormat> {
 protected:
     QString File(const QString& base) const
@@ -220,7 +300,7 @@ protected:
         TOpenpyxlBook book;
         QString error;
         EXPECT_TRUE(ReadWithOpenpyxl(file, book, error)) << error.toStdString();
-        EXPECT_EQ(book.Sheets, 1);
+        EXPECT_EQ(book.SheetNames, QStringList({"Orvix", "Parameters"}));
         EXPECT_TRUE(book.Generator);
         return book.Cells;
     }
@@ -377,3 +457,78 @@ TEST_P(ExportFileTest, TargetIsCheckedBeforeTheRun)
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExportFileTest, testing::Values(TExportFormat::Csv, TExportFormat::Xlsx),
                          [](const auto& info) { return info.param == TExportFormat::Csv ? "Csv" : "Xlsx"; });
+
+// Each export's photographs go below the earlier ones in "Parameters", and a workbook written
+// before that sheet existed gets it.
+TEST_F(ExportTest, WorkbookParametersGrowWithEachExportAndReachOlderWorkbooks)
+{
+    const auto two = TwoTeeth();
+    auto three = Study("three", {"A12000.bmp", "A22000.bmp", "A32001.bmp"});
+    Measure(*three, 2, 1, 2.5, 3.5);
+    const QString file = Path("older.xlsx");
+    TExportBook expected;
+    BuildExportBlock(*three, 1, expected.Blocks);
+    WriteExportFile(file, TExportFormat::Xlsx, expected.Blocks);
+    TOpenpyxlBook book;
+    QString error;
+    ASSERT_TRUE(ReadWithOpenpyxl(file, book, error)) << error.toStdString();
+    ASSERT_EQ(book.SheetNames, QStringList{"Orvix"}) << "the blocks alone, as older exports were";
+
+    EXPECT_EQ(ExportStudy(*two, file), 6);
+    EXPECT_EQ(ExportStudy(*three, file), 12);
+    BuildExportBlock(*three, BuildExportBlock(*two, 6, expected.Blocks), expected.Blocks);
+    BuildParameterRows(*three, 12, BuildParameterRows(*two, 6, 1, expected.Parameters), expected.Parameters);
+    ASSERT_TRUE(ReadWithOpenpyxl(file, book, error)) << error.toStdString();
+    EXPECT_EQ(book.SheetNames, QStringList({"Orvix", "Parameters"}));
+    ExpectSameCells(book.Cells, expected.Blocks, false);
+    ASSERT_TRUE(ReadWithOpenpyxl(file, book, error, "Parameters")) << error.toStdString();
+    ExpectSameCells(book.Cells, expected.Parameters, false);
+    const TCellMap m = MapOf(book.Cells);
+    EXPECT_EQ(std::get<QString>(m.at({7, 3})), "v/A12000.bmp") << "the second export's first row";
+    EXPECT_EQ(m.count({10, 1}), 0u) << "nothing below it";
+}
+
+// Rewriting a workbook holds only the blocks and "Parameters": one with any other sheet, or with
+// those sheets in another shape, would lose what the researcher added.
+TEST_F(ExportTest, WorkbookEditedElsewhereIsAppendedToOnlyInOurShape)
+{
+    const auto study = TwoTeeth();
+    const QString ours = Path("ours.xlsx");
+    ExportStudy(*study, ours);
+    // openpyxl drops custom document properties on saving: our marker goes back in, so that only
+    // the edit tells the result from ours.
+    const char* script = R"(
+import sys, zipfile, openpyxl
+src, dst, edit = sys.argv[1:4]
+wb = openpyxl.load_workbook(src)
+exec(edit)
+wb.save(dst)
+with zipfile.ZipFile(dst, 'a') as z:
+    z.writestr('docProps/custom.xml', zipfile.ZipFile(src).read('docProps/custom.xml'))
+)";
+    const struct {
+        const char* edit;
+        bool accepted;
+    } cases[] = {
+        {"pass", true}, // saved by another program, otherwise unchanged
+        {"wb.create_sheet('Notes')", false},
+        {"wb.move_sheet('Parameters', offset=-1)", false},
+        {"wb['Parameters']['B1'] = 'Block'", false},
+        {"wb['Parameters'].cell(row=3, column=20, value='my note')", false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const QString file = Path(QString("edited%1.xlsx").arg(i));
+        QProcess python;
+        python.start("/usr/bin/python3", {"-c", script, ours, file, cases[i].edit});
+        ASSERT_TRUE(python.waitForFinished(60000) && python.exitCode() == 0)
+            << python.readAllStandardError().toStdString();
+        const QByteArray before = Contents(file);
+        if (cases[i].accepted) {
+            EXPECT_EQ(ExportStudy(*study, file), 7) << cases[i].edit;
+            EXPECT_EQ(ParameterSheetEnd(ReadExportBook(file, TExportFormat::Xlsx).Parameters), 12) << cases[i].edit;
+        } else {
+            EXPECT_THROW(ExportStudy(*study, file), TOrvixError) << cases[i].edit;
+            EXPECT_EQ(Contents(file), before) << cases[i].edit;
+        }
+    }
+}

@@ -1,5 +1,6 @@
-// "Export" in the main window: the blocks on disk as a spreadsheet reader sees them, appending,
-// starting again, files held open by a spreadsheet program, and failures.
+// "Export" in the main window: the blocks and the "Parameters" sheet on disk as a spreadsheet
+// reader sees them, appending, starting again, files held open by a spreadsheet program, and
+// failures.
 #include "Export.h"
 #include "OpenpyxlReader.h"
 #include "StudyFixture.h"
@@ -31,6 +32,14 @@ private:
         QVERIFY(WaitIdle(*fForm));
     }
     QString Note() const { return fForm->findChild<TStatusPanel*>("StatusBar")->Note(); }
+    static QVariant Cell(const TOpenpyxlBook& book, int row, int column)
+    {
+        for (const TCell& c : book.Cells)
+            if (c.Row == row && c.Column == column)
+                return std::holds_alternative<QString>(c.Value) ? QVariant(std::get<QString>(c.Value))
+                                                                 : QVariant(std::get<double>(c.Value));
+        return {};
+    }
 
 private slots:
     void init()
@@ -105,6 +114,67 @@ private slots:
                 QCOMPARE(cell(block + 4 + u, 1).toDouble(), double(u));
         }
         QCOMPARE(Setting("LastExportDir"), fUser->Path(""));
+    }
+
+    // A workbook from before the "Parameters" sheet, then two exports of the aligned study: each
+    // export's photographs go below the rows of the one before, under a single header.
+    void ParametersOfEachExportGoBelowTheEarlierOnes()
+    {
+        OpenStudy();
+        Click(*fForm, "AlignBtn");
+        QVERIFY(WaitIdle(*fForm));
+        const TTeeth& study = fForm->Study();
+        TCells older;
+        BuildExportBlock(study, 1, older);
+        WriteExportFile(fAnswer, TExportFormat::Xlsx, older);
+        Click(*fForm, "ExportBtn");
+        QVERIFY(Note().contains("from row 7"));
+        Click(*fForm, "ExportBtn");
+        QVERIFY(Note().contains("from row 13"));
+
+        TOpenpyxlBook book;
+        QString error;
+        QVERIFY2(ReadWithOpenpyxl(fAnswer, book, error), qPrintable(error));
+        for (int block : {1, 7, 13})
+            QCOMPARE(Cell(book, block, 1).toString(), QString("two"));
+        QVERIFY2(ReadWithOpenpyxl(fAnswer, book, error, "Parameters"), qPrintable(error));
+        QCOMPARE(book.SheetNames, QStringList({"Orvix", "Parameters"}));
+        for (int c = 0; c < int(ParameterNames.size()); ++c)
+            QCOMPARE(Cell(book, 1, c + 1).toString(), QString(ParameterNames[size_t(c)]));
+        // The photographs in the sheet's order: teeth, then time points.
+        std::vector<const TTooth*> photos;
+        for (int t = 0; t < 2; ++t)
+            for (int u = 0; u < 3; ++u)
+                if (const TTooth* photo = study[t]->GetToothAt(u))
+                    photos.push_back(photo);
+        int row = 2;
+        for (int block : {7, 13})
+            for (const TTooth* photo : photos) {
+                auto at = [&](int column) { return Cell(book, row, column); };
+                const int u = photo->TimePoint;
+                QCOMPARE(at(1).toString(), QString("two"));
+                QCOMPARE(at(2).toDouble(), double(block));
+                const QString file = QString("visit%1/P%2%3.bmp").arg(u).arg(photo->ID).arg(u, 3, 10, QChar('0'));
+                QCOMPARE(at(3).toString(), file);
+                QCOMPARE(at(4).toDouble(), double(photo->ID));
+                QCOMPARE(at(5).toString(), photo->Parent->Name());
+                QCOMPARE(at(6).toDouble(), double(u));
+                QCOMPARE(QList<double>({at(7).toDouble(), at(8).toDouble(), at(9).toDouble(), at(10).toDouble()}),
+                         QList<double>({400, 20, 0.5, 0}));
+                QCOMPARE(at(11).toString(), QString("no"));
+                QCOMPARE(at(12).toString(), QString(u == 0 ? "reference" : "yes"));
+                const TTransPars& p = photo->TransPars;
+                const double transform[] = {p.fAngle, p.Shiftx, p.Shifty, p.Scalex, p.Scaley, p.Coeff};
+                for (int k = 0; k < 6; ++k)
+                    QVERIFY(qAbs(at(13 + k).toDouble() - transform[k]) <= 1e-14 * qMax(1.0, qAbs(transform[k])));
+                if (u == 0)
+                    QVERIFY2(!at(19).isValid(), "a reference has no quality");
+                else
+                    QVERIFY(qAbs(at(19).toDouble() - TTeeth::AlignQuality(*photo)) < 1e-14);
+                ++row;
+            }
+        QCOMPARE(row, 12);
+        QVERIFY2(!Cell(book, row, 1).isValid(), "nothing below the second export's rows");
     }
 
     void RemovedFileStartsAgainAtRowOne()
