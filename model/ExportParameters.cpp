@@ -107,7 +107,7 @@ void AddRow(const TTeeth& teeth, const TTooth& tooth, double quality, int32_t bl
         w.Real(tooth.BGThreshold);
         w.Real(tooth.RGThreshold);
         // As the classification decides it (TTooth::Appraise).
-        w.Text(!tooth.DisableMask && !tooth.Mask.empty() ? QStringLiteral("yes") : QStringLiteral("no"));
+        w.Text(!tooth.DisableMask && tooth.HasMask() ? QStringLiteral("yes") : QStringLiteral("no"));
     } else {
         w.Skip(5);
     }

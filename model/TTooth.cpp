@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <optional>
 #include <cmath>
 #include <cstring>
 
@@ -145,11 +146,31 @@ void TTooth::LoadPixelsLocked()
     const QImage bitmap = LoadBitmapFile(fname);
     Raw.Setbitmap(bitmap);
     const bool wasDone = Done();
+    // Settings changed while the pixels were out (nothing in the program does, but a caller may)
+    // are not overwritten by the file's.
+    const std::optional<TSavedState> changed = Unsaved() ? std::optional(CurrentState()) : std::nullopt;
     if (LoadStat()) {
+        NoteSaved();
+        if (changed) {
+            TransPars = changed->TransPars;
+            NELMPars = changed->NELMPars;
+            NelmDone = changed->NelmDone;
+            DisableMask = changed->DisableMask;
+            SPnumber = changed->SPnumber;
+            Compactness = changed->Compactness;
+            BGThreshold = changed->BGThreshold;
+            RGThreshold = changed->RGThreshold;
+            Raw.Transform(TransPars, Image);
+        }
         DrawDirty();
+        fWidth = Raw.Width();
+        fHeight = Raw.Height();
+        fLoaded = true;
+        CountLoaded(1);
+        return;
     } else {
-        // Results that no longer describe the files (changed since) are not shown as measured.
-        if (wasDone) {
+        // Saved results that no longer describe the files (changed since) are not shown as measured.
+        if (wasDone && !changed) {
             DeleteSuperPixels();
             TransPars = NELMPars = TTransPars::Identity();
             NelmDone = false;
@@ -163,7 +184,8 @@ void TTooth::LoadPixelsLocked()
     fHeight = Raw.Height();
     fLoaded = true;
     CountLoaded(1);
-    NoteSaved();
+    if (!changed)
+        NoteSaved();
 }
 
 bool TTooth::HasMask() const

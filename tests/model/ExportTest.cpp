@@ -225,8 +225,10 @@ TEST_F(ExportTest, ParameterRowsSayHowEachPhotographWasMeasured)
         {1, 0, 400, 20, 0.5, 0, false, false, false, TTransPars::Identity()},
         {1, 2, 100, 30, 0.75, 0.5, false, false, false, handSet}, // moved by hand, not aligned
     };
+    std::vector<TPixelLease> leases; // as an editor holds what it changes
     for (const TSetting& s : settings) {
         TTooth* t = study->GetTooth(s.tooth, s.time);
+        leases.push_back(t->Lease());
         t->SPnumber = s.spNumber;
         t->Compactness = s.compactness;
         t->BGThreshold = s.bg;
