@@ -19,7 +19,7 @@ photos=$(find "$study" -name '*.bmp' | wc -l)
 
 run_batch() { # program -> "peak_kB seconds" of one run from scratch
   find "$study" -name '*.sp' -delete
-  /usr/bin/time -f '%M %e' -o "$work/time" env APPDATA="$work/appdata" "$1" --quiet --align --threads 2 "$study" >/dev/null
+  /usr/bin/time -f '%M %e' -o "$work/time" env APPDATA="$work/appdata" XDG_CACHE_HOME="$work/cache" "$1" --quiet --align --threads 2 "$study" >/dev/null
   cat "$work/time"
 }
 median() { sort -g | awk '{ t[NR] = $1 } END { print (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'; }
@@ -41,5 +41,5 @@ for p in "${programs[@]}"; do
 done
 # The last run left the study aligned, with result files written by the first program listed.
 find "$study" -name '*.sp' -delete
-APPDATA="$work/appdata" "$BUILD/cli/orvix-batch" --quiet --align --threads 2 "$study" >/dev/null
+APPDATA="$work/appdata" XDG_CACHE_HOME="$work/cache" "$BUILD/cli/orvix-batch" --quiet --align --threads 2 "$study" >/dev/null
 QT_QPA_PLATFORM=offscreen "$BUILD/bench/reopen_bench" "$study" 5
