@@ -163,8 +163,7 @@ void TTooth::LoadPixelsLocked()
             Raw.Transform(TransPars, Image);
         }
         DrawDirty();
-        fWidth = Raw.Width();
-        fHeight = Raw.Height();
+        SetSize();
         fLoaded = true;
         CountLoaded(1);
         return;
@@ -180,8 +179,7 @@ void TTooth::LoadPixelsLocked()
         Raw.Transform(TransPars, Image);
         Contour = Image;
     }
-    fWidth = Raw.Width();
-    fHeight = Raw.Height();
+    SetSize();
     fLoaded = true;
     CountLoaded(1);
     if (!changed)
@@ -210,6 +208,15 @@ void TTooth::KnowQuality(const TTooth& reference, double Quality) const
 {
     fQuality = {Quality, TransPars, reference.TransPars, TFileStamp::Of(reference.fname),
                 TFileStamp::Of(reference.StatFileName())};
+}
+
+void TTooth::SetSize()
+{
+    // Written only when new: the size is read without the lock.
+    if (fWidth != Raw.Width() || fHeight != Raw.Height()) {
+        fWidth = Raw.Width();
+        fHeight = Raw.Height();
+    }
 }
 
 bool TTooth::PixelsLoaded() const

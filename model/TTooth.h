@@ -229,6 +229,7 @@ private:
     TPhotographSummary SummaryLocked() const;
     void NoteSaved() const;
     void LoadPixelsLocked();
+    void SetSize();
     void ReleaseLocked();
     void Acquire() const;
     void Release() const;

@@ -314,22 +314,28 @@ bool TTooth::LoadStat()
         }
     }
     Image = std::move(image);
-    DisableMask = f.DisableMask;
     labels = std::move(f.labels);
     Dirty = std::move(f.Dirty);
     Mask = std::move(f.Mask);
-    numlabels = f.numlabels;
-    SPnumber = f.SPnumber;
     SPList = std::move(f.SPList);
-    TransPars = f.TransPars;
-    NELMPars = f.NELMPars;
-    NelmDone = f.NelmDone;
-    Compactness = f.Compactness;
-    BGThreshold = f.BGThreshold;
-    RGThreshold = f.RGThreshold;
-    Cleanliness = f.Cleanliness;
-    RArea = f.RArea;
-    GArea = f.GArea;
-    MaxIntensity = f.MaxIntensity;
+    // A photograph leased again reads the values it already has: they are written only where they
+    // differ, so that the UI thread may go on reading them while a worker reloads the pixels.
+    const auto set = [](auto& field, const auto& value) {
+        if (std::memcmp(&field, &value, sizeof(field)) != 0)
+            field = value;
+    };
+    set(DisableMask, f.DisableMask);
+    set(numlabels, f.numlabels);
+    set(SPnumber, f.SPnumber);
+    set(TransPars, f.TransPars);
+    set(NELMPars, f.NELMPars);
+    set(NelmDone, f.NelmDone);
+    set(Compactness, f.Compactness);
+    set(BGThreshold, f.BGThreshold);
+    set(RGThreshold, f.RGThreshold);
+    set(Cleanliness, f.Cleanliness);
+    set(RArea, f.RArea);
+    set(GArea, f.GArea);
+    set(MaxIntensity, f.MaxIntensity);
     return true;
 }
