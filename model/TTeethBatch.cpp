@@ -34,6 +34,10 @@ TTeeth::~TTeeth()
     // Workers must be idle before the photographs they hold go; they finish only the photograph
     // in hand.
     AbortCalc();
+    // Idle before the pointer goes: reset() clears it before the pool's destructor waits, and a
+    // worker finishing its photograph still reads it to post its notice.
+    if (MT)
+        MT->Stop();
     MT.reset();
 }
 
