@@ -1,5 +1,7 @@
 #include "Streams.h"
 
+#include "TIntImage.h"
+
 #include <QIODevice>
 #include <bit>
 #include <cstring>
@@ -99,4 +101,16 @@ void StreamReadIntVector(TStreamIn& stream, TIntVector& vector)
     TIntVector v(static_cast<size_t>(n));
     stream.ReadRaw(v.data(), size_t(n) * 4);
     vector = std::move(v);
+}
+
+void StreamWriteTransPars(TStreamOut& stream, const TTransPars& t)
+{
+    for (double v : {t.cosa, t.sina, t.fAngle, t.Shiftx, t.Shifty, t.Scalex, t.Scaley, t.Coeff})
+        StreamWriteDouble(stream, v);
+}
+
+void StreamReadTransPars(TStreamIn& stream, TTransPars& t)
+{
+    for (double* v : {&t.cosa, &t.sina, &t.fAngle, &t.Shiftx, &t.Shifty, &t.Scalex, &t.Scaley, &t.Coeff})
+        StreamReadDouble(stream, *v);
 }

@@ -51,3 +51,9 @@ void StreamReadBool(TStreamIn& stream, bool& value);
 void StreamReadIntVector(TStreamIn& stream, TIntVector& vector);
 
 [[noreturn]] void StreamReadError();
+
+struct TTransPars;
+// The eight fields in declaration order (cosa, sina, fAngle, Shiftx, Shifty, Scalex, Scaley,
+// Coeff), as stored, not recomputed.
+void StreamWriteTransPars(TStreamOut& stream, const TTransPars& t);
+void StreamReadTransPars(TStreamIn& stream, TTransPars& t);

@@ -48,19 +48,6 @@ TSuperPixel ReadSuperPixel(TStreamIn& s)
     return sp;
 }
 
-// cosa, sina, fAngle, Shiftx, Shifty, Scalex, Scaley, Coeff as stored, not recomputed.
-void WriteTransPars(TStreamOut& s, const TTransPars& t)
-{
-    for (double v : {t.cosa, t.sina, t.fAngle, t.Shiftx, t.Shifty, t.Scalex, t.Scaley, t.Coeff})
-        StreamWriteDouble(s, v);
-}
-
-void ReadTransPars(TStreamIn& s, TTransPars& t)
-{
-    for (double* v : {&t.cosa, &t.sina, &t.fAngle, &t.Shiftx, &t.Shifty, &t.Scalex, &t.Scaley, &t.Coeff})
-        StreamReadDouble(s, *v);
-}
-
 // Everything the file holds, read before any of it reaches the photograph.
 struct TResultFile {
     bool DisableMask = false;
@@ -88,8 +75,8 @@ void ReadBody(TStreamIn& s, TResultFile& f)
         for (TSuperPixel& sp : f.SPList)
             sp = ReadSuperPixel(s);
     }
-    ReadTransPars(s, f.TransPars);
-    ReadTransPars(s, f.NELMPars);
+    StreamReadTransPars(s, f.TransPars);
+    StreamReadTransPars(s, f.NELMPars);
     StreamReadBool(s, f.NelmDone);
     for (double* v : {&f.Compactness, &f.BGThreshold, &f.RGThreshold, &f.Cleanliness, &f.RArea, &f.GArea})
         StreamReadDouble(s, *v);
@@ -265,8 +252,8 @@ void TTooth::SaveStat() const
         StreamWriteInt(s, SPnumber);
         for (int32_t i = 0; i < numlabels && size_t(i) < SPList.size(); ++i)
             WriteSuperPixel(s, SPList[size_t(i)]);
-        WriteTransPars(s, TransPars);
-        WriteTransPars(s, NELMPars);
+        StreamWriteTransPars(s, TransPars);
+        StreamWriteTransPars(s, NELMPars);
         StreamWriteBool(s, NelmDone);
         for (double v : {Compactness, BGThreshold, RGThreshold, Cleanliness, RArea, GArea})
             StreamWriteDouble(s, v);

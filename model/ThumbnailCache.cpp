@@ -87,18 +87,6 @@ void StreamReadStamp(TStreamIn& stream, TFileStamp& stamp)
     StreamReadInt64(stream, stamp.Modified);
 }
 
-void StreamWritePars(TStreamOut& stream, const TTransPars& p)
-{
-    for (double v : {p.cosa, p.sina, p.fAngle, p.Shiftx, p.Shifty, p.Scalex, p.Scaley, p.Coeff})
-        StreamWriteDouble(stream, v);
-}
-
-void StreamReadPars(TStreamIn& stream, TTransPars& p)
-{
-    for (double* v : {&p.cosa, &p.sina, &p.fAngle, &p.Shiftx, &p.Shifty, &p.Scalex, &p.Scaley, &p.Coeff})
-        StreamReadDouble(stream, *v);
-}
-
 void StreamWriteSummary(TStreamOut& s, const TPhotographSummary& m)
 {
     StreamWriteInt(s, m.Width);
@@ -107,8 +95,8 @@ void StreamWriteSummary(TStreamOut& s, const TPhotographSummary& m)
     StreamWriteBool(s, m.HasMask);
     StreamWriteInt(s, m.numlabels);
     StreamWriteInt(s, m.SPnumber);
-    StreamWritePars(s, m.TransPars);
-    StreamWritePars(s, m.NELMPars);
+    StreamWriteTransPars(s, m.TransPars);
+    StreamWriteTransPars(s, m.NELMPars);
     StreamWriteBool(s, m.NelmDone);
     for (double v : {m.Compactness, m.BGThreshold, m.RGThreshold, m.Cleanliness, m.RArea, m.GArea})
         StreamWriteDouble(s, v);
@@ -127,8 +115,8 @@ void StreamReadSummary(TStreamIn& s, TPhotographSummary& m)
     StreamReadBool(s, m.HasMask);
     StreamReadInt(s, m.numlabels);
     StreamReadInt(s, m.SPnumber);
-    StreamReadPars(s, m.TransPars);
-    StreamReadPars(s, m.NELMPars);
+    StreamReadTransPars(s, m.TransPars);
+    StreamReadTransPars(s, m.NELMPars);
     StreamReadBool(s, m.NelmDone);
     for (double* v : {&m.Compactness, &m.BGThreshold, &m.RGThreshold, &m.Cleanliness, &m.RArea, &m.GArea})
         StreamReadDouble(s, *v);
