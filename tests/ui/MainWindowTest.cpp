@@ -109,6 +109,45 @@ private slots:
         QVERIFY(form.OverviewModel()->ToothAt(form.OverviewModel()->index(3, 0)) != nullptr);
     }
 
+    // While a study is taken in, photographs appear as they are read: a column per tooth number in
+    // order, rows up to the latest time point, the first photograph of a cell kept; the study
+    // itself replaces them.
+    void TableFillsAsPhotographsAreRead()
+    {
+        TOverviewModel model;
+        auto thumb = [](QRgb colour) {
+            QImage image(8, 6, QImage::Format_RGB32);
+            image.fill(colour);
+            return TThumb{image, {80, 60}, {}, std::numeric_limits<double>::quiet_NaN()};
+        };
+        model.AddLoading(21, 1, thumb(0xff0000));
+        model.AddLoading(11, 0, thumb(0x00ff00));
+        model.AddLoading(21, 1, thumb(0x0000ff)); // a second photograph of the cell
+        model.AddLoading(31, 2, thumb(0xffffff));
+        QCOMPARE(model.columnCount(), 3);
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString("11"));
+        QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QString("21"));
+        const auto colour = [&](int row, int column) {
+            const QImage image = model.data(model.index(row, column), TOverviewModel::ThumbRole).value<QImage>();
+            return image.isNull() ? QRgb(0) : image.pixel(0, 0) & 0xffffff;
+        };
+        QCOMPARE(colour(1, 1), QRgb(0xff0000));
+        QCOMPARE(colour(0, 0), QRgb(0x00ff00));
+        QCOMPARE(colour(2, 2), QRgb(0xffffff));
+        QCOMPARE(colour(0, 1), QRgb(0));
+        QVERIFY(model.ToothAt(model.index(1, 1)) == nullptr);
+
+        const QString study = Study("s");
+        WriteStudy(study, {11}, {0});
+        TTeeth teeth(1);
+        teeth.LoadFolder(study);
+        model.SetStudy(&teeth, {});
+        QCOMPARE(model.columnCount(), 1);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(colour(0, 0), QRgb(0));
+    }
+
     void SpeciesToggleRenamesAndKeepsCheckMarks()
     {
         const QString study = Study("s");
