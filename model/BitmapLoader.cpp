@@ -214,18 +214,25 @@ void CheckBitmapHeader(const QByteArray& file, const QString& fname, int64_t fil
         cutShort(rowBytes * std::abs(h.Height));
 }
 
-// Other image formats go through Qt's reader, which knows the size before it decodes.
-QImage DecodeWithQt(QByteArray bytes, const QString& fname)
+// The size Qt's reader finds in the header, refused when it is above the limit.
+QSize CheckedReaderSize(QImageReader& reader, const QString& fname)
 {
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
     const QSize size = reader.size();
     if (size.isValid() && int64_t(size.width()) * size.height() > MaxBitmapPixels)
         Refuse(fname, QString("the image has %1 x %2 pixels, more than the %3 megapixels a photograph may have")
                           .arg(size.width())
                           .arg(size.height())
                           .arg(MaxBitmapPixels / 1'000'000));
+    return size;
+}
+
+// Other image formats go through Qt's reader, which knows the size before it decodes.
+QImage DecodeWithQt(QByteArray bytes, const QString& fname)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    CheckedReaderSize(reader, fname);
     QImage decoded;
     if (!reader.read(&decoded) || decoded.isNull())
         throw TOrvixError(QString("\"%1\" is not a readable bitmap").arg(fname).toStdString());
@@ -262,13 +269,9 @@ QSize PeekBitmapFile(const QString& fname)
     CheckBitmapHeader(head, fname, size);
     QBuffer buffer(&head);
     buffer.open(QIODevice::ReadOnly);
-    const QSize pixels = QImageReader(&buffer).size();
+    QImageReader reader(&buffer);
+    const QSize pixels = CheckedReaderSize(reader, fname);
     if (!pixels.isValid() || pixels.isEmpty())
         throw TOrvixError(QString("\"%1\" is not a readable bitmap").arg(fname).toStdString());
-    if (int64_t(pixels.width()) * pixels.height() > MaxBitmapPixels)
-        Refuse(fname, QString("the image has %1 x %2 pixels, more than the %3 megapixels a photograph may have")
-                          .arg(pixels.width())
-                          .arg(pixels.height())
-                          .arg(MaxBitmapPixels / 1'000'000));
     return pixels;
 }

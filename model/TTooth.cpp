@@ -144,11 +144,15 @@ bool TTooth::Unsaved() const
 void TTooth::LoadPixelsLocked()
 {
     const QImage bitmap = LoadBitmapFile(fname);
-    Raw.Setbitmap(bitmap);
     const bool wasDone = Done();
     // Settings changed while the pixels were out (nothing in the program does, but a caller may)
     // are not overwritten by the file's.
     const std::optional<TSavedState> changed = Unsaved() ? std::optional(CurrentState()) : std::nullopt;
+    Raw.Setbitmap(bitmap);
+    SetSize();
+    // Loaded before the saved state is noted: the mask flag is read from Mask from here on.
+    fLoaded = true;
+    CountLoaded(1);
     if (LoadStat()) {
         NoteSaved();
         if (changed) {
@@ -163,25 +167,18 @@ void TTooth::LoadPixelsLocked()
             Raw.Transform(TransPars, Image);
         }
         DrawDirty();
-        SetSize();
-        fLoaded = true;
-        CountLoaded(1);
         return;
-    } else {
-        // Saved results that no longer describe the files (changed since) are not shown as measured.
-        if (wasDone && !changed) {
-            DeleteSuperPixels();
-            TransPars = NELMPars = TTransPars::Identity();
-            NelmDone = false;
-            Cleanliness = 0;
-            Drop(Mask);
-        }
-        Raw.Transform(TransPars, Image);
-        Contour = Image;
     }
-    SetSize();
-    fLoaded = true;
-    CountLoaded(1);
+    // Saved results that no longer describe the files (changed since) are not shown as measured.
+    if (wasDone && !changed) {
+        DeleteSuperPixels();
+        TransPars = NELMPars = TTransPars::Identity();
+        NelmDone = false;
+        Cleanliness = 0;
+        Drop(Mask);
+    }
+    Raw.Transform(TransPars, Image);
+    Contour = Image;
     if (!changed)
         NoteSaved();
 }
@@ -259,10 +256,9 @@ void TTooth::ReleaseLocked()
         TCacheEntry entry;
         entry.Bitmap = TFileStamp::Of(fname);
         entry.Result = TFileStamp::Of(StatFileName());
-        entry.Summary = SummaryLocked();
+        entry.Summary = SummaryLocked(fThumb);
         cache->Store(entry);
     }
-    Drop(Raw.img);
     Raw = TIntImage();
     Image = TIntImage();
     Contour = TIntImage();
@@ -274,13 +270,7 @@ void TTooth::ReleaseLocked()
     CountLoaded(-1);
 }
 
-TPhotographSummary TTooth::Summary() const
-{
-    std::lock_guard lock(fPixelLock);
-    return SummaryLocked();
-}
-
-TPhotographSummary TTooth::SummaryLocked() const
+TPhotographSummary TTooth::SummaryLocked(const QImage& Thumbnail) const
 {
     TPhotographSummary s;
     s.Width = fWidth;
@@ -300,7 +290,7 @@ TPhotographSummary TTooth::SummaryLocked() const
     s.GArea = GArea;
     s.MaxIntensity = MaxIntensity;
     s.StatNote = StatNote;
-    s.Thumbnail = ThumbnailLocked(512);
+    s.Thumbnail = Thumbnail;
     if (!std::isnan(fQuality.Value) && SameTransPars(fQuality.Own, TransPars)) {
         s.Quality = fQuality.Value;
         s.RefBitmap = fQuality.RefBitmap;

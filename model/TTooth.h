@@ -113,8 +113,6 @@ public:
     int32_t Height() const { return fHeight; }
     // A tooth mask is set (whether or not DisableMask), also while the pixel data are out of memory.
     bool HasMask() const;
-    // What is kept of the photograph without its pixel data, for the thumbnail cache.
-    TPhotographSummary Summary() const;
 
     // Photographs of the process with pixel data in memory, and the most there were at once since
     // the last ResetPeakLoaded.
@@ -226,7 +224,8 @@ private:
     TSavedState CurrentState() const; // with fPixelLock held, as the ...Locked functions
     QImage ThumbnailLocked(int32_t MaxSide) const;
     bool HasMaskLocked() const;
-    TPhotographSummary SummaryLocked() const;
+    // What is kept of the photograph without its pixel data, for the thumbnail cache.
+    TPhotographSummary SummaryLocked(const QImage& Thumbnail) const;
     void NoteSaved() const;
     void LoadPixelsLocked();
     void SetSize();

@@ -49,9 +49,9 @@ void TOverviewModel::AddLoading(int32_t ID, int32_t TimePoint, TThumb Thumb)
         fNames.clear();
         endResetModel();
     }
-    auto at = std::lower_bound(fLoadingIDs.begin(), fLoadingIDs.end(), ID);
+    const auto at = std::lower_bound(fLoadingIDs.begin(), fLoadingIDs.end(), ID);
+    const int column = int(at - fLoadingIDs.begin());
     if (at == fLoadingIDs.end() || *at != ID) {
-        const int column = int(at - fLoadingIDs.begin());
         beginInsertColumns({}, column, column);
         fLoadingIDs.insert(at, ID);
         fNames.insert(column, QString::number(ID));
@@ -63,7 +63,6 @@ void TOverviewModel::AddLoading(int32_t ID, int32_t TimePoint, TThumb Thumb)
         endInsertRows();
     }
     fLoading[{ID, TimePoint}].Thumb = std::move(Thumb);
-    const int column = int(std::lower_bound(fLoadingIDs.begin(), fLoadingIDs.end(), ID) - fLoadingIDs.begin());
     emit dataChanged(index(TimePoint, column), index(TimePoint, column));
 }
 

@@ -242,17 +242,34 @@ TEST_F(TTeethBatchTest, BatchHoldsAtMostTwoPhotographsPerWorkerAndReleasedOnesCo
     EXPECT_FALSE(later->PixelsLoaded());
     EXPECT_EQ(later->Thumbnail(512).size(), contour.size()) << "the thumbnail stays";
 
-    // A transform moved by hand and not saved keeps the pixels; saving lets them go.
+    // A transform moved by hand (which, as in the editor, discards the segmentation) keeps the
+    // pixels until it is saved by a recalculation.
     {
         const TPixelLease lease = later->Lease();
         later->TransPars.Shiftx += 3;
         later->Raw.Transform(later->TransPars, later->Image);
+        later->DeleteSuperPixels();
     }
     EXPECT_TRUE(later->PixelsLoaded());
     EXPECT_TRUE(later->Unsaved());
     {
         const TPixelLease lease = later->Lease();
-        later->SaveStat();
+        later->DoSuperpixel();
     }
     EXPECT_FALSE(later->PixelsLoaded());
+
+    // A photograph whose result file holds a mask lets its pixels go like any other.
+    {
+        const TPixelLease lease = later->Lease();
+        later->SetMask();
+    }
+    EXPECT_FALSE(later->PixelsLoaded());
+    {
+        const TPixelLease lease = later->Lease();
+        EXPECT_TRUE(later->HasMask());
+    }
+    EXPECT_FALSE(later->PixelsLoaded()) << "reloaded with its mask, nothing unsaved";
+    EXPECT_TRUE(later->HasMask());
+    const auto reopened = Study(2);
+    EXPECT_EQ(TTooth::LoadedPhotographs(), 0) << "taken in with its mask, nothing unsaved";
 }
